@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ScopeFrame.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+class Event;
+class SerialPort;
+
+// Thrown by start() with the text the window shows the user.
+class ReceiverError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Why a port could not be opened, or why an open port was lost.
+struct PortFailure
+{
+    int Index = -1;          // zero-based port index
+    std::string DevicePath;  // what the index named at the time
+    int ErrorNumber = 0;     // errno; 0 when nothing failed yet
+    std::string Reason;      // the system's text for ErrorNumber
+    bool Lost = false;       // true: the port was open and vanished while reading
+};
+
+// The only link to the instrument: one read-only serial port and the thread that cuts its byte
+// stream into blocks and merges them into the latest frame.
+class SerialReceiver
+{
+public:
+    SerialReceiver();
+    ~SerialReceiver();
+    SerialReceiver(const SerialReceiver &) = delete;
+    SerialReceiver &operator=(const SerialReceiver &) = delete;
+
+    // Closes whatever is there, creates both events and starts the receive thread (stopped).
+    // Throws ReceiverError("Cannot create a event.") or ("Cannot start a thread for receive.").
+    void start();
+    // Stops the thread (at most 3000 ms), releases the port, drops both events.
+    void close();
+
+    // Opens COM<index + 1> read-only and exclusively with the instrument's line settings.
+    bool openPort(int index);
+    int currentPort() const;
+    // Under the receiver's lock, copies the latest frame.
+    void copyFrame(ScopeFrame &destination) const;
+
+    void run();
+    void pause();
+    bool isRunning() const;
+    // Signalled after every stored block; shared so a holder can never outlive it by accident.
+    std::shared_ptr<Event> frameEvent() const;
+
+    // Why the last openPort() failed, or why the open port was lost (Lost set).
+    PortFailure lastFailure() const;
+    // Called on the receive thread, outside every lock, once each time an open port vanishes.
+    // Set it before start(); it must not call back into the receiver's lock-taking operations.
+    void setPortLostHandler(std::function<void(const PortFailure &)> handler);
+
+private:
+    // (implementation-defined members)
+};
