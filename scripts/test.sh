@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds everything from nothing and runs the whole test suite: the normal build, then the
+# AddressSanitizer+UBSan and ThreadSanitizer builds. `--quick` runs the normal build only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+quick=0
+for arg in "$@"; do
+    case "$arg" in
+        --quick) quick=1 ;;
+        -h|--help) echo "usage: scripts/test.sh [--quick]"; exit 0 ;;
+        *) echo "unknown option: $arg" >&2; exit 2 ;;
+    esac
+done
+
+scripts/deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+build_and_test() {
+    local dir=$1; shift
+    echo "=== $dir: configure and build"
+    cmake -S "$root" -B "$root/$dir" -G Ninja -DVANDREL_WERROR=ON "$@" >/dev/null
+    cmake --build "$root/$dir" -j "$jobs"
+    echo "=== $dir: tests"
+    ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 300
+}
+
+build_and_test build
+[ "$quick" -eq 1 ] && exit 0
+
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$root/tests/lsan.supp \
+    build_and_test build-asan -DVANDREL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
+
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
+    build_and_test build-tsan -DVANDREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
