@@ -37,7 +37,7 @@ while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do scree
 Xvfb ":$screen" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=("$!")
 export DISPLAY=":$screen"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 export QT_QPA_PLATFORM=xcb
 
 "$root/build/bin/VandrelViewer" &
