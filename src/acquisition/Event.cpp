@@ -2,8 +2,7 @@
 
 Event::Event(Reset mode)
     : Mode(mode)
-{
-}
+{ }
 
 void Event::set()
 {

@@ -24,9 +24,8 @@ int ScopeFrame::voltage() const
 
 int ScopeFrame::timeBase() const
 {
-    static constexpr int Nanoseconds[16] = {50,      100,     500,     1000,      5000,    10000,
-                                            50000,   100000,  500000,  1000000,   2000000, 0,
-                                            0,       0,       0,       0};
+    static constexpr int Nanoseconds[16] = {
+        50, 100, 500, 1000, 5000, 10000, 50000, 100000, 500000, 1000000, 2000000, 0, 0, 0, 0, 0};
     return Nanoseconds[field(Bytes[1], 0, 0xF)];
 }
 

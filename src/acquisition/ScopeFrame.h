@@ -15,7 +15,7 @@ public:
     static constexpr std::size_t FirstSample = 4;
     static constexpr std::size_t SampleCount = 128;
 
-    std::array<std::uint8_t, Size> Bytes{};
+    std::array<std::uint8_t, Size> Bytes {};
 
     // Replaces all bytes with the receiver's latest frame, taken under the receiver's lock.
     void fillFrom(const SerialReceiver &receiver);

@@ -24,11 +24,11 @@ public:
 // Why a port could not be opened, or why an open port was lost.
 struct PortFailure
 {
-    int Index = -1;          // zero-based port index
-    std::string DevicePath;  // what the index named at the time
-    int ErrorNumber = 0;     // errno; 0 when nothing failed yet
-    std::string Reason;      // the system's text for ErrorNumber
-    bool Lost = false;       // true: the port was open and vanished while reading
+    int Index = -1; // zero-based port index
+    std::string DevicePath; // what the index named at the time
+    int ErrorNumber = 0; // errno; 0 when nothing failed yet
+    std::string Reason; // the system's text for ErrorNumber
+    bool Lost = false; // true: the port was open and vanished while reading
 };
 
 // The only link to the instrument: one read-only serial port and the thread that cuts its byte
@@ -65,6 +65,26 @@ public:
     // Set it before start(); it must not call back into the receiver's lock-taking operations.
     void setPortLostHandler(std::function<void(const PortFailure &)> handler);
 
+    // Makes the next start() fail as if no thread could be created; for tests of the caller.
+    static void failNextStartForTesting();
+
 private:
-    // (implementation-defined members)
+    struct Link;
+    static void receiveLoop(const std::shared_ptr<Link> &link, std::shared_ptr<Event> runEvent,
+                            std::shared_ptr<Event> frameEvent,
+                            std::function<void(const PortFailure &)> portLost);
+
+    // Everything the ReceiveThread touches lives in the Link, which the thread co-owns, so a thread
+    // abandoned after an overrun stop can never reach a destroyed receiver or a lock the receiver
+    // still uses.
+    std::shared_ptr<Link> State;
+    // Guards the two event pointers, which start and close replace while other threads ask.
+    mutable std::mutex EventsLock;
+    std::shared_ptr<Event> RunEvent;
+    std::shared_ptr<Event> FrameEvent;
+    std::thread ReceiveThread;
+    std::shared_ptr<Event> ThreadEnded;
+    std::function<void(const PortFailure &)> PortLostHandler;
+
+    static std::atomic<bool> FailNextStart;
 };

@@ -1,0 +1,43 @@
+#include "Framing.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t HeaderSize = 4;
+constexpr std::size_t SamplesPartSize = 133; // 128 samples and the 5-byte tail
+constexpr std::size_t FrameDataSize = 137;
+
+} // namespace
+
+bool readMarker(ByteSource &source)
+{
+    const ByteRead read = source.readByte();
+    return read.Status == ReadStatus::Byte && isMarker(read.Value);
+}
+
+std::size_t readBlock(ByteSource &source, BlockBuffer &buffer,
+                      const std::atomic<bool> &keepReceiving)
+{
+    std::size_t n = 0;
+    while (keepReceiving.load()) {
+        const ByteRead read = source.readByte();
+        if (read.Status != ReadStatus::Byte || isMarker(read.Value) || n == BlockCapacity)
+            break;
+        buffer[n++] = read.Value;
+    }
+    return n;
+}
+
+void mergeBlock(const BlockBuffer &buffer, std::size_t n, ScopeFrame &frame)
+{
+    const auto from = buffer.begin();
+    if (n >= FrameDataSize)
+        std::copy_n(from, FrameDataSize, frame.Bytes.begin());
+    else if (n >= SamplesPartSize)
+        std::copy_n(from, SamplesPartSize, frame.Bytes.begin() + HeaderSize);
+    else if (n >= HeaderSize)
+        std::copy_n(from, HeaderSize, frame.Bytes.begin());
+    // Shorter blocks are left out: the rest of their four header bytes would be whatever an
+    // earlier block left in the buffer, after a samples block the first samples.
+}

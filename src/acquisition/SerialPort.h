@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// The instrument's serial device, opened for reading only and exclusively, with the line settings
+// the instrument uses: 19200 baud, 7 data bits, no parity, one stop bit, no flow control, DTR and
+// RTS low. Nothing is ever written to it.
+class SerialPort
+{
+public:
+    enum class ReadStatus {
+        Byte, // one byte arrived
+        TimedOut, // no byte within the time-out
+        Interrupted, // the cancel descriptor became readable first
+        Failed // the device failed or hung up (unplugged, other side closed)
+    };
+
+    struct Read
+    {
+        ReadStatus Status = ReadStatus::Failed;
+        std::uint8_t Value = 0;
+        int ErrorNumber = 0; // errno when Failed
+    };
+
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // Opens the device and applies the line settings. False when the device is missing, is not a
+    // terminal, or another program holds it; errorNumber() then says why. Settings the device
+    // refuses are ignored.
+    bool open(const std::string &devicePath);
+    void close();
+    bool isOpen() const { return Fd >= 0; }
+    const std::string &devicePath() const { return Path; }
+    int errorNumber() const { return ErrorNumber; }
+
+    // Reads exactly one byte: at once when one is there, otherwise after the time-out. A readable
+    // cancelFd (e.g. an eventfd) ends the wait early without consuming anything from it.
+    Read readByte(std::chrono::milliseconds timeout, int cancelFd = -1);
+
+private:
+    int Fd = -1;
+    int ErrorNumber = 0;
+    std::string Path;
+};

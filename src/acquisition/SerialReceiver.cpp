@@ -1,0 +1,387 @@
+#include "SerialReceiver.h"
+
+#include "Event.h"
+#include "Framing.h"
+#include "PortNames.h"
+#include "SerialPort.h"
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto ReadTimeout = 1000ms;
+constexpr auto StopTimeout = 3000ms;
+// Between failed hunting reads while no port is open: the hunt would otherwise spin a core.
+constexpr auto NoPortPause = 100ms;
+
+std::string reasonText(int errorNumber)
+{
+    return std::strerror(errorNumber);
+}
+
+} // namespace
+
+struct SerialReceiver::Link
+{
+    Link()
+        : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    { }
+    ~Link()
+    {
+        if (WakeFd >= 0)
+            ::close(WakeFd);
+    }
+    Link(const Link &) = delete;
+    Link &operator=(const Link &) = delete;
+
+    // Lets close() cut short a read or a pause instead of waiting out its time-out.
+    void wake() const
+    {
+        if (WakeFd >= 0) {
+            const std::uint64_t one = 1;
+            (void)!::write(WakeFd, &one, sizeof one);
+        }
+    }
+    void clearWake() const
+    {
+        std::uint64_t count = 0;
+        if (WakeFd >= 0)
+            (void)!::read(WakeFd, &count, sizeof count);
+    }
+
+    void recordFailure(const PortFailure &failure)
+    {
+        std::scoped_lock lock(FailureLock);
+        Failure = failure;
+    }
+
+    // Guards Port (its replacement and every read) and LatestFrame.
+    std::mutex ReceiverLock;
+    std::unique_ptr<SerialPort> Port;
+    ScopeFrame LatestFrame;
+    std::atomic<int> CurrentPort {-1};
+    std::atomic<bool> KeepReceiving {false};
+    const int WakeFd;
+
+    // A leaf lock: taken alone or innermost, so lastFailure() never waits for a block to end.
+    mutable std::mutex FailureLock;
+    PortFailure Failure;
+};
+
+namespace {
+
+// Feeds the framing rules from the open port and remembers why a read failed.
+class PortSource final : public ByteSource
+{
+public:
+    PortSource(SerialPort *port, int wakeFd)
+        : Port(port)
+        , WakeFd(wakeFd)
+    { }
+
+    ByteRead readByte() override
+    {
+        if (!Port) {
+            NoPort = true;
+            return {};
+        }
+        const SerialPort::Read read = Port->readByte(ReadTimeout, WakeFd);
+        switch (read.Status) {
+        case SerialPort::ReadStatus::Byte:
+            return {ReadStatus::Byte, read.Value};
+        case SerialPort::ReadStatus::TimedOut:
+            return {ReadStatus::TimedOut, 0};
+        case SerialPort::ReadStatus::Interrupted:
+            return {ReadStatus::Failed, 0};
+        case SerialPort::ReadStatus::Failed:
+            break;
+        }
+        LostError = read.ErrorNumber ? read.ErrorNumber : EIO;
+        return {};
+    }
+
+    bool noPort() const { return NoPort; }
+    // errno of a device failure; 0 when the device is fine.
+    int lostError() const { return LostError; }
+
+private:
+    SerialPort *const Port;
+    const int WakeFd;
+    bool NoPort = false;
+    int LostError = 0;
+};
+
+} // namespace
+
+std::atomic<bool> SerialReceiver::FailNextStart {false};
+
+SerialReceiver::SerialReceiver()
+    : State(std::make_shared<Link>())
+{ }
+
+SerialReceiver::~SerialReceiver()
+{
+    close();
+}
+
+void SerialReceiver::failNextStartForTesting()
+{
+    FailNextStart.store(true);
+}
+
+void SerialReceiver::start()
+{
+    close();
+    std::shared_ptr<Event> runEvent;
+    std::shared_ptr<Event> frameEvent;
+    try {
+        runEvent = std::make_shared<Event>(Event::Reset::Manual);
+        {
+            std::scoped_lock lock(EventsLock);
+            RunEvent = runEvent;
+        }
+        frameEvent = std::make_shared<Event>(Event::Reset::Auto);
+        std::scoped_lock lock(EventsLock);
+        FrameEvent = frameEvent;
+    } catch (const std::bad_alloc &) {
+        throw ReceiverError("Cannot create a event.");
+    }
+
+    State->KeepReceiving.store(true);
+    State->clearWake();
+    if (FailNextStart.exchange(false))
+        throw ReceiverError("Cannot start a thread for receive.");
+    try {
+        auto ended = std::make_shared<Event>(Event::Reset::Manual);
+        ReceiveThread =
+            std::thread([link = State, runEvent, frameEvent, ended, handler = PortLostHandler] {
+                receiveLoop(link, runEvent, frameEvent, handler);
+                ended->set();
+            });
+        ThreadEnded = std::move(ended);
+    } catch (const std::exception &) {
+        throw ReceiverError("Cannot start a thread for receive.");
+    }
+}
+
+// Order: stop the thread before the port goes, so no read is under way on a descriptor that is
+// being closed; drop the events last, since the thread waits on them.
+void SerialReceiver::close()
+{
+    State->KeepReceiving.store(false);
+    if (ReceiveThread.joinable()) {
+        std::shared_ptr<Event> runEvent;
+        {
+            std::scoped_lock lock(EventsLock);
+            runEvent = RunEvent;
+        }
+        if (runEvent)
+            runEvent->set();
+        State->wake();
+        if (ThreadEnded->waitFor(StopTimeout)) {
+            ReceiveThread.join();
+        } else {
+            // The thread is stuck outside our control (in the port-lost handler, say). It keeps
+            // the old Link, port included, to itself; the receiver carries on with a fresh one, so
+            // nothing can wait for a lock that the abandoned thread may hold.
+            ReceiveThread.detach();
+            State = std::make_shared<Link>();
+        }
+        ThreadEnded.reset();
+    }
+    {
+        std::scoped_lock lock(State->ReceiverLock);
+        if (State->Port) {
+            State->Port.reset();
+            State->CurrentPort.store(-1);
+        }
+    }
+    std::scoped_lock lock(EventsLock);
+    RunEvent.reset();
+    FrameEvent.reset();
+}
+
+bool SerialReceiver::openPort(int index)
+{
+    Link &link = *State;
+    std::scoped_lock lock(link.ReceiverLock);
+    if (link.Port) {
+        link.Port.reset();
+        link.CurrentPort.store(-1);
+    }
+
+    PortFailure failure;
+    failure.Index = index;
+    if (index < 0 || index >= PortCount) {
+        failure.ErrorNumber = ENODEV;
+        failure.Reason = reasonText(ENODEV);
+        link.recordFailure(failure);
+        return false;
+    }
+    failure.DevicePath = portDevicePath(index);
+    auto port = std::make_unique<SerialPort>();
+    if (!port->open(failure.DevicePath)) {
+        failure.ErrorNumber = port->errorNumber();
+        failure.Reason = reasonText(failure.ErrorNumber);
+        link.recordFailure(failure);
+        return false;
+    }
+    link.Port = std::move(port);
+    link.CurrentPort.store(index);
+    link.recordFailure(PortFailure {});
+    return true;
+}
+
+int SerialReceiver::currentPort() const
+{
+    return State->CurrentPort.load();
+}
+
+void SerialReceiver::copyFrame(ScopeFrame &destination) const
+{
+    std::scoped_lock lock(State->ReceiverLock);
+    destination = State->LatestFrame;
+}
+
+void SerialReceiver::run()
+{
+    std::scoped_lock lock(EventsLock);
+    if (RunEvent)
+        RunEvent->set();
+}
+
+void SerialReceiver::pause()
+{
+    std::scoped_lock lock(EventsLock);
+    if (RunEvent)
+        RunEvent->reset();
+}
+
+bool SerialReceiver::isRunning() const
+{
+    std::shared_ptr<Event> runEvent;
+    {
+        std::scoped_lock lock(EventsLock);
+        runEvent = RunEvent;
+    }
+    return runEvent && runEvent->waitFor(std::chrono::milliseconds(0));
+}
+
+std::shared_ptr<Event> SerialReceiver::frameEvent() const
+{
+    std::scoped_lock lock(EventsLock);
+    return FrameEvent;
+}
+
+PortFailure SerialReceiver::lastFailure() const
+{
+    std::scoped_lock lock(State->FailureLock);
+    return State->Failure;
+}
+
+void SerialReceiver::setPortLostHandler(std::function<void(const PortFailure &)> handler)
+{
+    PortLostHandler = std::move(handler);
+}
+
+namespace {
+
+// Releases a port whose device failed, as openPort would, and says why. Caller holds ReceiverLock.
+PortFailure releaseLostPort(std::unique_ptr<SerialPort> &port, std::atomic<int> &currentPort,
+                            int errorNumber)
+{
+    PortFailure failure;
+    failure.Index = currentPort.load();
+    failure.DevicePath = port->devicePath();
+    failure.ErrorNumber = errorNumber;
+    failure.Reason = reasonText(errorNumber);
+    failure.Lost = true;
+    port.reset();
+    currentPort.store(-1);
+    return failure;
+}
+
+// Waits out the pause between hunting reads while no port is open; close() cuts it short.
+void pauseWithoutPort(int wakeFd)
+{
+    if (wakeFd < 0) {
+        std::this_thread::sleep_for(NoPortPause);
+        return;
+    }
+    pollfd fd {wakeFd, POLLIN, 0};
+    (void)::poll(&fd, 1, static_cast<int>(NoPortPause.count()));
+}
+
+} // namespace
+
+void SerialReceiver::receiveLoop(const std::shared_ptr<Link> &linkOwner,
+                                 std::shared_ptr<Event> runEvent, std::shared_ptr<Event> frameEvent,
+                                 std::function<void(const PortFailure &)> portLost)
+{
+    Link &link = *linkOwner;
+    BlockBuffer blockBuffer {};
+
+    // Called after the lock is released: the handler may take locks of its own.
+    const auto reportLost = [&](const PortFailure &failure) {
+        link.recordFailure(failure);
+        frameEvent->set();
+        if (portLost)
+            portLost(failure);
+    };
+
+    while (link.KeepReceiving.load()) {
+        runEvent->wait();
+        if (!link.KeepReceiving.load())
+            break;
+
+        bool found = false;
+        bool noPort = false;
+        std::optional<PortFailure> lost;
+        {
+            std::scoped_lock lock(link.ReceiverLock);
+            PortSource source(link.Port.get(), link.WakeFd);
+            found = readMarker(source);
+            noPort = source.noPort();
+            if (source.lostError())
+                lost = releaseLostPort(link.Port, link.CurrentPort, source.lostError());
+        }
+        if (lost) {
+            reportLost(*lost);
+            continue;
+        }
+        if (!found) {
+            if (noPort)
+                pauseWithoutPort(link.WakeFd);
+            continue;
+        }
+
+        for (;;) {
+            if (!link.KeepReceiving.load() || !runEvent->waitFor(std::chrono::milliseconds(0)))
+                break;
+            {
+                std::scoped_lock lock(link.ReceiverLock);
+                // openPort() may have taken the port away between two blocks; there is no block
+                // to announce then, and the hunt pauses until a port is back.
+                if (!link.Port)
+                    break;
+                PortSource source(link.Port.get(), link.WakeFd);
+                const std::size_t n = readBlock(source, blockBuffer, link.KeepReceiving);
+                mergeBlock(blockBuffer, n, link.LatestFrame);
+                if (source.lostError())
+                    lost = releaseLostPort(link.Port, link.CurrentPort, source.lostError());
+            }
+            if (lost) {
+                reportLost(*lost); // also announces the block just stored
+                break;
+            }
+            frameEvent->set();
+        }
+    }
+}
