@@ -1,0 +1,212 @@
+#include "CVandrelViewerView.h"
+
+#include "Event.h"
+#include "SerialReceiver.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <chrono>
+#include <condition_variable>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto StopTimeout = 3000ms;
+// Between attempts while there is no frame event to wait on: slow enough not to spin.
+constexpr auto NoEventPause = 100ms;
+
+} // namespace
+
+// What the RenderThread shares with the view across the view's lifetime. The thread holds the
+// Mutex for the part of a pass that touches the view, so once OnDestroy has set Abandoned under
+// it, a thread that overran the stop can never reach the view again.
+struct CVandrelViewerView::ThreadLink
+{
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Finished = false;
+    bool Abandoned = false;
+};
+
+CVandrelViewerView::CVandrelViewerView(QWidget *parent)
+    : QWidget(parent)
+{
+    // Every pixel comes from the BackBuffer, so nothing is erased between pictures.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+}
+
+CVandrelViewerView::~CVandrelViewerView()
+{
+    OnDestroy();
+}
+
+void CVandrelViewerView::SetReceiver(SerialReceiver *receiver)
+{
+    Receiver = receiver;
+}
+
+QImage CVandrelViewerView::makeBackBuffer() const
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
+    if (pixels.isEmpty())
+        return {};
+    QImage image(pixels, QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+void CVandrelViewerView::OnCreate()
+{
+    if (Created)
+        return;
+    Created = true;
+    {
+        std::scoped_lock lock(ViewLock);
+        BackBuffer = std::make_unique<QImage>(makeBackBuffer());
+        BackgroundBrush = std::make_unique<QBrush>(WaveformRenderer::backgroundBrush());
+        TracePen = std::make_unique<QPen>(WaveformRenderer::tracePen());
+        BorderPen = std::make_unique<QPen>(WaveformRenderer::borderPen());
+        GridPen = std::make_unique<QPen>(WaveformRenderer::gridPen());
+        TextBrush = std::make_unique<QBrush>(WaveformRenderer::textBrush());
+        TextFont = std::make_unique<QFont>(WaveformRenderer::textFont());
+    }
+    FrameEventHandle = Receiver ? Receiver->frameEvent() : nullptr;
+
+    auto link = std::make_shared<ThreadLink>();
+    try {
+        RenderThread =
+            std::thread([this, link, receiver = Receiver, frameEvent = FrameEventHandle,
+                         hook = PassHook] { RenderThreadProc(link, receiver, frameEvent, hook); });
+    } catch (const std::system_error &) {
+        throw ReceiverError("Cannot start a thread for receive.");
+    }
+    Link = std::move(link);
+}
+
+void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &link,
+                                          SerialReceiver *receiver,
+                                          const std::shared_ptr<Event> &frameEvent,
+                                          const std::function<void()> &hook)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(link->Mutex);
+            if (link->Abandoned || RenderRunFlag.load() == 0)
+                break;
+            if (!frameEvent) {
+                link->Changed.wait_for(lock, NoEventPause);
+                continue;
+            }
+        }
+        frameEvent->wait();
+        if (hook)
+            hook();
+
+        // Copied outside the ViewLock: the receiver's lock may be held for a whole block, and
+        // a paint or resize must not wait for that.
+        ScopeFrame latest;
+        if (receiver)
+            latest.fillFrom(*receiver);
+
+        std::scoped_lock lock(link->Mutex);
+        if (link->Abandoned)
+            break;
+        {
+            std::scoped_lock viewLock(ViewLock);
+            DisplayFrame = latest;
+        }
+        RenderFrame();
+        // Queued: the widget belongs to the window's thread. Events still queued for a widget
+        // that is deleted are discarded with it.
+        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+        PassCount.fetch_add(1);
+    }
+    std::scoped_lock lock(link->Mutex);
+    link->Finished = true;
+    link->Changed.notify_all();
+}
+
+// The thread goes first: it uses the drawing objects until it ends. A thread that overruns the
+// stop is left to finish on its own. It is disowned under the link's mutex, which it holds
+// whenever it touches the view, so it can no longer reach this view; what it may still be doing
+// is copying a frame from the receiver, which outlives the view.
+void CVandrelViewerView::OnDestroy()
+{
+    if (RenderThread.joinable()) {
+        RenderRunFlag.store(0);
+        if (FrameEventHandle)
+            FrameEventHandle->set();
+        std::unique_lock lock(Link->Mutex);
+        Link->Changed.notify_all();
+        if (Link->Changed.wait_for(lock, StopTimeout, [this] { return Link->Finished; })) {
+            lock.unlock();
+            RenderThread.join();
+        } else {
+            Link->Abandoned = true;
+            lock.unlock();
+            RenderThread.detach();
+        }
+    }
+    RenderRunFlag.store(0);
+
+    std::scoped_lock lock(ViewLock);
+    TextFont.reset();
+    TextBrush.reset();
+    GridPen.reset();
+    BorderPen.reset();
+    TracePen.reset();
+    BackBuffer.reset();
+    BackgroundBrush.reset();
+    Renderer.clear();
+}
+
+void CVandrelViewerView::RenderFrame()
+{
+    const bool running = Receiver && Receiver->isRunning();
+    const int port = running ? Receiver->currentPort() : -1;
+
+    std::scoped_lock lock(ViewLock);
+    if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
+        || !TextFont)
+        return;
+    const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
+                                         *GridPen,         *TextBrush, *TextFont};
+    Renderer.render(*BackBuffer, tools, DisplayFrame, overlayTexts(DisplayFrame, running, port));
+}
+
+void CVandrelViewerView::OnSize()
+{
+    {
+        std::scoped_lock lock(ViewLock);
+        if (!BackBuffer)
+            return;
+        *BackBuffer = makeBackBuffer();
+    }
+    RenderFrame();
+    update();
+}
+
+void CVandrelViewerView::resizeEvent(QResizeEvent *)
+{
+    OnSize();
+}
+
+void CVandrelViewerView::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    std::scoped_lock lock(ViewLock);
+    if (BackBuffer && !BackBuffer->isNull())
+        painter.drawImage(QPoint(0, 0), *BackBuffer);
+    else
+        painter.fillRect(event->rect(), WaveformRenderer::backgroundBrush());
+}
+
+QImage CVandrelViewerView::backBufferImage() const
+{
+    std::scoped_lock lock(ViewLock);
+    return BackBuffer ? *BackBuffer : QImage();
+}
