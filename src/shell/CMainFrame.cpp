@@ -1,0 +1,273 @@
+#include "CMainFrame.h"
+
+#include "CAboutDlg.h"
+#include "CommandTable.h"
+#include "PortFailureText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+const QString ReadyText = u"Ready"_s;
+}
+
+CMainFrame::CMainFrame()
+    : View(this)
+    , CommandBar(this)
+    , SettingDlg(this)
+    , IdleText(ReadyText)
+{
+    setWindowTitle(u"VandrelViewer"_s);
+}
+
+CMainFrame::~CMainFrame()
+{
+    // The view's thread reads the receiver: it has to end before the receiver member is closed.
+    View.OnDestroy();
+    // The two widgets held by value must not be deleted by the window's layout as well.
+    layout()->setMenuBar(nullptr);
+    if (centralWidget() == &View)
+        takeCentralWidget();
+}
+
+bool CMainFrame::OnCreate()
+{
+    // The receive thread reports a vanished port; the report is shown from the window's thread.
+    Receiver.setPortLostHandler([this](const PortFailure &failure) {
+        QMetaObject::invokeMethod(
+            this, [this, failure] { onPortLost(failure); }, Qt::QueuedConnection);
+    });
+    try {
+        Receiver.start();
+    } catch (const ReceiverError &error) {
+        return failCreation(QString::fromUtf8(error.what()));
+    }
+
+    SettingDlg.SelectedPort = 0;
+    openPortAndReport(SettingDlg.SelectedPort);
+
+    createCommands();
+    createMenuBar();
+    createToolBar();
+    createStatusBar();
+
+    View.SetReceiver(&Receiver);
+    setCentralWidget(&View);
+    try {
+        View.OnCreate();
+    } catch (const ReceiverError &error) {
+        return failCreation(QString::fromUtf8(error.what()));
+    }
+    View.setFocus();
+
+    Actions.at(IdViewToolBar)->setChecked(true);
+    Actions.at(IdViewStatusBar)->setChecked(true);
+    return true;
+}
+
+bool CMainFrame::failCreation(const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, u"Error"_s, text, QMessageBox::Ok, this);
+    box.exec();
+    return false;
+}
+
+void CMainFrame::createCommands()
+{
+    for (const CommandSpec &command : CommandTable::commands()) {
+        auto *action = new QAction(command.MenuText, this);
+        action->setData(command.Id);
+        action->setShortcuts(command.Keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        action->setStatusTip(CommandTable::prompt(command.Description));
+        // An empty text and tooltip: Qt would otherwise fall back to the item's text.
+        action->setToolTip(CommandTable::toolTip(command.Description));
+        if (!command.Icon.isEmpty())
+            action->setIcon(QIcon(command.Icon));
+        action->setCheckable(command.Checkable);
+        const int id = command.Id;
+        connect(action, &QAction::triggered, this, [this, id] { executeCommand(id); });
+        // Keys act wherever the focus is inside the frame, but never inside a dialog.
+        addAction(action);
+        Actions.emplace(command.Id, action);
+    }
+}
+
+void CMainFrame::createMenuBar()
+{
+    for (const MenuSpec &spec : CommandTable::menus()) {
+        QMenu *menu = CommandBar.addMenu(spec.Title);
+        for (int id : spec.Items) {
+            if (id == CommandTable::Separator)
+                menu->addSeparator();
+            else
+                menu->addAction(Actions.at(id));
+        }
+        // While any menu is open the status bar shows prompts instead of its idle text.
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            ++OpenMenus;
+            MenuPrompt.clear();
+            showStatus();
+        });
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            OpenMenus = std::max(0, OpenMenus - 1);
+            MenuPrompt.clear();
+            showStatus();
+        });
+    }
+    setMenuBar(&CommandBar);
+}
+
+void CMainFrame::createToolBar()
+{
+    ToolBar = new QToolBar(this);
+    ToolBar->setObjectName(u"ToolBar"_s);
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->setIconSize(QSize(16, 15));
+    ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (int id : CommandTable::toolBar()) {
+        if (id == CommandTable::Separator)
+            ToolBar->addSeparator();
+        else
+            ToolBar->addAction(Actions.at(id));
+    }
+    addToolBar(Qt::TopToolBarArea, ToolBar);
+}
+
+void CMainFrame::createStatusBar()
+{
+    StatusText = new QLabel(this);
+    StatusText->setObjectName(u"StatusText"_s);
+    StatusText->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(StatusText, 1);
+    statusBar()->setSizeGripEnabled(true);
+    showStatus();
+}
+
+void CMainFrame::executeCommand(int id)
+{
+    const CommandSpec *command = CommandTable::find(id);
+    if (command != nullptr && command->Handler != nullptr)
+        (this->*command->Handler)();
+}
+
+QAction *CMainFrame::commandAction(int id) const
+{
+    const auto found = Actions.find(id);
+    return found == Actions.end() ? nullptr : found->second;
+}
+
+QString CMainFrame::statusText() const
+{
+    return StatusText != nullptr ? StatusText->text() : QString();
+}
+
+void CMainFrame::showStatus()
+{
+    if (StatusText != nullptr)
+        StatusText->setText(OpenMenus > 0 ? MenuPrompt : IdleText);
+}
+
+void CMainFrame::openPortAndReport(int index)
+{
+    if (Receiver.openPort(index))
+        IdleText = ReadyText;
+    else
+        IdleText = portFailureText(Receiver.lastFailure());
+    showStatus();
+}
+
+void CMainFrame::onPortLost(const PortFailure &failure)
+{
+    // A report that was overtaken by a successful reopen no longer describes the port.
+    if (Receiver.currentPort() >= 0)
+        return;
+    IdleText = portFailureText(failure);
+    showStatus();
+}
+
+void CMainFrame::OnConnect()
+{
+    if (Receiver.isRunning()) {
+        Receiver.pause();
+        return;
+    }
+    openPortAndReport(SettingDlg.SelectedPort);
+    Receiver.run();
+}
+
+void CMainFrame::OnSettings()
+{
+    const int previous = SettingDlg.SelectedPort;
+    SettingDlg.exec();
+    if (SettingDlg.SelectedPort != previous) {
+        Receiver.pause();
+        openPortAndReport(SettingDlg.SelectedPort);
+    }
+}
+
+void CMainFrame::OnToggleToolBar()
+{
+    ToolBarVisible = !ToolBarVisible;
+    ToolBar->setVisible(ToolBarVisible);
+    Actions.at(IdViewToolBar)->setChecked(ToolBarVisible);
+}
+
+void CMainFrame::OnToggleStatusBar()
+{
+    const bool visible = statusBar()->isHidden();
+    statusBar()->setVisible(visible);
+    Actions.at(IdViewStatusBar)->setChecked(visible);
+}
+
+void CMainFrame::OnAbout()
+{
+    CAboutDlg about(QApplication::activeWindow());
+    about.exec();
+}
+
+void CMainFrame::OnExit()
+{
+    close();
+}
+
+void CMainFrame::OnClear() { }
+
+bool CMainFrame::event(QEvent *event)
+{
+    // Prompts belong to open menus only; hovering a toolbar button leaves the status bar alone.
+    if (event->type() == QEvent::StatusTip) {
+        if (OpenMenus > 0) {
+            MenuPrompt = static_cast<QStatusTipEvent *>(event)->tip();
+            showStatus();
+        }
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent *event)
+{
+    // The view and its render thread go first; the receiver is closed when the object is
+    // destroyed, after the event loop has ended.
+    View.OnDestroy();
+    event->accept();
+    QCoreApplication::exit(1);
+}
+
+QMenu *CMainFrame::createPopupMenu()
+{
+    // The View menu is the one place that shows and hides the bars, so its check marks hold.
+    return nullptr;
+}

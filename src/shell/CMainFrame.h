@@ -1,0 +1,79 @@
+#pragma once
+
+#include "CSettingDlg.h"
+#include "CVandrelViewerView.h"
+#include "SerialReceiver.h"
+
+#include <QMainWindow>
+#include <QMenuBar>
+
+#include <map>
+
+class QAction;
+class QLabel;
+class QToolBar;
+
+// The program's only top-level window: menu bar, toolbar, status bar and the waveform view, and
+// the commands that drive the receiver and the dialogs.
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Starts the receiver, opens COM1 and builds the window's parts. Answers false, after telling
+    // the user, when the receiver or the view could not be started; the window must not be shown.
+    bool OnCreate();
+
+    void OnConnect();
+    void OnSettings();
+    void OnToggleToolBar();
+    void OnToggleStatusBar();
+    void OnAbout();
+    void OnExit();
+    void OnClear();
+
+    // Runs the command with this id as if its menu item, button or key had been used.
+    void executeCommand(int id);
+
+    QAction *commandAction(int id) const;
+    QToolBar *toolBar() const { return ToolBar; }
+    QString statusText() const;
+    SerialReceiver &receiver() { return Receiver; }
+    CSettingDlg &settingDialog() { return SettingDlg; }
+    CVandrelViewerView &view() { return View; }
+
+protected:
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    QMenu *createPopupMenu() override;
+
+private:
+    void createCommands();
+    void createMenuBar();
+    void createToolBar();
+    void createStatusBar();
+    bool failCreation(const QString &text);
+    void openPortAndReport(int index);
+    void onPortLost(const PortFailure &failure);
+    void showStatus();
+
+    // Declaration order is destruction order in reverse: the receiver outlives nothing that
+    // reads from it except the view, whose thread the destructor stops first.
+    CVandrelViewerView View;
+    QMenuBar CommandBar;
+    SerialReceiver Receiver;
+    CSettingDlg SettingDlg;
+
+    std::map<int, QAction *> Actions;
+    QToolBar *ToolBar = nullptr;
+    QLabel *StatusText = nullptr;
+    bool ToolBarVisible = true;
+    int OpenMenus = 0;
+    QString MenuPrompt;
+    // What the status bar shows when no menu is open: "Ready", or why the port is not usable
+    // until the next successful open.
+    QString IdleText;
+};

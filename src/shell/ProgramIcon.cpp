@@ -1,0 +1,6 @@
+#include "ProgramIcon.h"
+
+QIcon programIcon()
+{
+    return QIcon(QStringLiteral(":/icons/org.vandrel.VandrelViewer.svg"));
+}

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QIcon>
+
+// The program's icon, scalable, from the resources.
+QIcon programIcon();
