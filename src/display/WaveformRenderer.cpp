@@ -3,6 +3,7 @@
 #include "ScopeFrame.h"
 
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
@@ -15,8 +16,6 @@ namespace {
 
 // 96 dots per inch: the resolution at which the font's points become pixels before the scale.
 constexpr int DotsPerMeterAt96Dpi = 3780;
-
-constexpr int TextFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip | Qt::TextSingleLine;
 
 // A painter-ready view of the target's pixels at 96 dpi and a device pixel ratio of 1, so that
 // neither the bitmap's own resolution nor its high-DPI ratio rescales what is drawn.
@@ -76,12 +75,16 @@ void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const Sc
     }
 }
 
+// Each line's top is where the primary face's ascent begins, so a line whose CJK glyphs come from
+// a fallback face with a taller ascent keeps its place and the column keeps its spacing. A text
+// drawn from a point is neither wrapped nor clipped.
 void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const OverlayTexts &texts)
 {
     painter.setFont(tools.Font);
     painter.setPen(QPen(tools.Text, 0));
+    const qreal ascent = QFontMetricsF(tools.Font, painter.device()).ascent();
     for (int line = 0; line < TextLineCount; ++line)
-        painter.drawText(QRectF(TextLeft, textTop(line), 0, 0), TextFlags,
+        painter.drawText(QPointF(TextLeft, textTop(line) + ascent),
                          texts[static_cast<std::size_t>(line)]);
 }
 

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "OverlayText.h"
+#include "ScopeFrame.h"
+#include "WaveformRenderer.h"
+
+#include <QImage>
+#include <QRect>
+
+namespace RenderTest {
+
+constexpr QRgb Background = 0xFF000040;
+constexpr QRgb Border = 0xFF0050B4;
+constexpr QRgb Trace = 0xFF64FF64;
+constexpr QRgb Text = 0xFFFFFFC8;
+
+struct DrawingSet
+{
+    QBrush BackgroundBrush = WaveformRenderer::backgroundBrush();
+    QPen TracePen = WaveformRenderer::tracePen();
+    QPen BorderPen = WaveformRenderer::borderPen();
+    QPen GridPen = WaveformRenderer::gridPen();
+    QBrush TextBrush = WaveformRenderer::textBrush();
+    QFont TextFont = WaveformRenderer::textFont();
+    WaveformRenderer::Tools tools() const
+    {
+        return {BackgroundBrush, TracePen, BorderPen, GridPen, TextBrush, TextFont};
+    }
+};
+
+// The one-pass picture of a frame at a size.
+QImage directPicture(QSize size, const ScopeFrame &frame, const OverlayTexts &texts);
+
+// Smallest rectangle around the pixels inside `area` that differ from the background colour;
+// empty when there are none.
+QRect inkBounds(const QImage &image, const QRect &area);
+int inkCount(const QImage &image, const QRect &area);
+
+// A frame whose samples follow the given values (masked as the instrument's bytes are not).
+ScopeFrame frameWithSamples(std::uint8_t (*sampleAt)(int index));
+
+} // namespace RenderTest
