@@ -74,6 +74,11 @@ void CVandrelViewerView::OnCreate()
         TextBrush = std::make_unique<QBrush>(WaveformRenderer::textBrush());
         TextFont = std::make_unique<QFont>(WaveformRenderer::textFont());
     }
+    // Created after the first resize, the BackBuffer already has an area; it must not be shown
+    // uninitialised until the next frame or resize.
+    RenderFrame();
+    update();
+
     FrameEventHandle = Receiver ? Receiver->frameEvent() : nullptr;
 
     auto link = std::make_shared<ThreadLink>();
