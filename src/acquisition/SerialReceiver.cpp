@@ -1,6 +1,7 @@
 #include "SerialReceiver.h"
 
 #include "Event.h"
+#include "FairMutex.h"
 #include "Framing.h"
 #include "PortNames.h"
 #include "SerialPort.h"
@@ -63,7 +64,7 @@ struct SerialReceiver::Link
     }
 
     // Guards Port (its replacement and every read) and LatestFrame.
-    std::mutex ReceiverLock;
+    FairMutex ReceiverLock;
     std::unique_ptr<SerialPort> Port;
     ScopeFrame LatestFrame;
     std::atomic<int> CurrentPort {-1};

@@ -16,7 +16,7 @@ PseudoTerminal::PseudoTerminal()
         throw std::runtime_error("openpty failed");
     ::fcntl(MasterFd, F_SETFD, FD_CLOEXEC);
     // Raw on both sides so no byte is translated or echoed on the way.
-    termios settings{};
+    termios settings {};
     ::tcgetattr(slave, &settings);
     ::cfmakeraw(&settings);
     ::tcsetattr(slave, TCSANOW, &settings);
@@ -29,6 +29,8 @@ PseudoTerminal::PseudoTerminal()
 
 PseudoTerminal::~PseudoTerminal()
 {
+    if (WatchFd >= 0)
+        ::close(WatchFd);
     closeMaster();
 }
 
@@ -43,7 +45,7 @@ bool PseudoTerminal::write(std::span<const std::uint8_t> bytes)
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN) {
-                pollfd pfd{MasterFd, POLLOUT, 0};
+                pollfd pfd {MasterFd, POLLOUT, 0};
                 ::poll(&pfd, 1, 100);
                 continue;
             }
@@ -59,7 +61,7 @@ std::vector<std::uint8_t> PseudoTerminal::readAvailable(std::chrono::millisecond
     std::vector<std::uint8_t> result;
     if (MasterFd < 0)
         return result;
-    pollfd pfd{MasterFd, POLLIN, 0};
+    pollfd pfd {MasterFd, POLLIN, 0};
     if (::poll(&pfd, 1, static_cast<int>(timeout.count())) <= 0 || !(pfd.revents & POLLIN))
         return result;
     std::uint8_t buffer[512];
@@ -74,6 +76,31 @@ void PseudoTerminal::closeMaster()
     if (MasterFd >= 0) {
         ::close(MasterFd);
         MasterFd = -1;
+    }
+}
+
+void PseudoTerminal::watchSlave()
+{
+    if (WatchFd < 0)
+        WatchFd = ::open(SlavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (WatchFd < 0)
+        throw std::runtime_error("cannot open the slave side to watch it");
+}
+
+bool PseudoTerminal::waitUntilConsumed(std::chrono::milliseconds bound)
+{
+    if (WatchFd < 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        // poll() first moves bytes still in flight from the master into the slave's input
+        // queue, so "not readable" means the program has read all of them.
+        pollfd pfd {WatchFd, POLLIN, 0};
+        if (::poll(&pfd, 1, 0) == 0)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::usleep(2000);
     }
 }
 
