@@ -48,7 +48,9 @@ QString CAboutDlg::aboutText()
 
 void CAboutDlg::showEvent(QShowEvent *event)
 {
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
+        adjustSize();
         centreOverOwner(this, parentWidget());
+    }
     QDialog::showEvent(event);
 }

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
@@ -69,6 +70,7 @@ bool CMainFrame::OnCreate()
         return failCreation(QString::fromUtf8(error.what()));
     }
     View.setFocus();
+    resize(defaultSize());
 
     Actions.at(IdViewToolBar)->setChecked(true);
     Actions.at(IdViewStatusBar)->setChecked(true);
@@ -80,6 +82,18 @@ bool CMainFrame::failCreation(const QString &text)
     QMessageBox box(QMessageBox::Warning, u"Error"_s, text, QMessageBox::Ok, this);
     box.exec();
     return false;
+}
+
+QSize CMainFrame::defaultSize() const
+{
+    // A 4:3 picture of about 800 x 600 with room to its right for the longer overlay lines,
+    // within most of the screen.
+    QSize size(960,
+               600 + menuBar()->sizeHint().height() + ToolBar->sizeHint().height()
+                   + statusBar()->sizeHint().height());
+    if (const QScreen *screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    return size;
 }
 
 void CMainFrame::createCommands()

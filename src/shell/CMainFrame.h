@@ -56,6 +56,7 @@ private:
     void createToolBar();
     void createStatusBar();
     bool failCreation(const QString &text);
+    QSize defaultSize() const;
     void openPortAndReport(int index);
     void onPortLost(const PortFailure &failure);
     void showStatus();

@@ -27,6 +27,9 @@ CSettingDlg::CSettingDlg(QWidget *owner)
     PortCombo->setMaxVisibleItems(PortCount);
     PortCombo->setMinimumContentsLength(6);
     DeviceLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Wide enough for the usual device paths, so the dialog keeps its size as the choice changes.
+    DeviceLabel->setMinimumWidth(DeviceLabel->fontMetrics().horizontalAdvance(
+        u"デバイス: /dev/ttyUSB0（見つかりません）"_s));
 
     auto *ok = new QPushButton(u"OK"_s, this);
     ok->setDefault(true);
@@ -60,6 +63,8 @@ void CSettingDlg::OnInitDialog()
     SelectedPort = PortCombo->currentIndex();
     showDevice(SelectedPort);
     PortCombo->setFocus();
+    // Placed at the size that the texts just set give it.
+    adjustSize();
     centreOverOwner(this, parentWidget());
 }
 

@@ -49,6 +49,6 @@ QString portFailureText(const PortFailure &failure)
     QString text = reason.isEmpty() ? what + u"。"_s : u"%1: %2。"_s.arg(what, reason);
     const QString hint = hintFor(failure.ErrorNumber);
     if (!hint.isEmpty())
-        text += u" "_s + hint;
+        text += hint;
     return text;
 }
