@@ -3,6 +3,7 @@
 #include "Event.h"
 #include "SerialReceiver.h"
 
+#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -81,6 +82,10 @@ void CVandrelViewerView::OnCreate()
 
     FrameEventHandle = Receiver ? Receiver->frameEvent() : nullptr;
 
+    {
+        std::scoped_lock lock(RepaintLock);
+        SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
+    }
     auto link = std::make_shared<ThreadLink>();
     try {
         RenderThread =
@@ -125,9 +130,7 @@ void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &lin
             DisplayFrame = latest;
         }
         RenderFrame();
-        // Queued: the widget belongs to the window's thread. Events still queued for a widget
-        // that is deleted are discarded with it.
-        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+        requestRepaint();
         PassCount.fetch_add(1);
     }
     std::scoped_lock lock(link->Mutex);
@@ -167,6 +170,41 @@ void CVandrelViewerView::OnDestroy()
     BackBuffer.reset();
     BackgroundBrush.reset();
     Renderer.clear();
+}
+
+QEvent::Type CVandrelViewerView::repaintRequestType()
+{
+    static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return Type;
+}
+
+// The widget belongs to the window's thread, so the RenderThread only posts a request for a
+// repaint. Requests come from a single spare event that the window's thread makes and the
+// RenderThread posts: while one is on its way, later passes need none, since the repaint it
+// brings shows whatever picture is newest then. Made, delivered and deleted on the window's
+// thread, the event never crosses threads behind the toolkit's back; a request still queued
+// when the view is deleted is discarded with it.
+void CVandrelViewerView::requestRepaint()
+{
+    QEvent *request = nullptr;
+    {
+        std::scoped_lock lock(RepaintLock);
+        request = SpareRepaintRequest.release();
+    }
+    if (request)
+        QCoreApplication::postEvent(this, request);
+}
+
+bool CVandrelViewerView::event(QEvent *event)
+{
+    if (event->type() != repaintRequestType())
+        return QWidget::event(event);
+    {
+        std::scoped_lock lock(RepaintLock);
+        SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
+    }
+    update();
+    return true;
 }
 
 void CVandrelViewerView::RenderFrame()

@@ -3,6 +3,7 @@
 #include "ScopeFrame.h"
 #include "WaveformRenderer.h"
 
+#include <QEvent>
 #include <QWidget>
 
 #include <atomic>
@@ -50,6 +51,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     struct ThreadLink;
@@ -59,6 +61,8 @@ private:
                           const std::shared_ptr<Event> &frameEvent,
                           const std::function<void()> &hook);
     QImage makeBackBuffer() const;
+    void requestRepaint();
+    static QEvent::Type repaintRequestType();
 
     std::unique_ptr<QBrush> BackgroundBrush;
     std::unique_ptr<QPen> TracePen;
@@ -79,5 +83,7 @@ private:
     std::shared_ptr<ThreadLink> Link;
     std::function<void()> PassHook;
     std::atomic<std::uint64_t> PassCount {0};
+    std::mutex RepaintLock;
+    std::unique_ptr<QEvent> SpareRepaintRequest;
     bool Created = false;
 };
