@@ -6,10 +6,10 @@ Event::Event(Reset mode)
 
 void Event::set()
 {
-    {
-        std::scoped_lock lock(Mutex);
-        Signalled = true;
-    }
+    // Notified under the lock: a waiter that owns the event may destroy it as soon as its wait
+    // returns, which it cannot do before this lock is released.
+    std::scoped_lock lock(Mutex);
+    Signalled = true;
     if (Mode == Reset::Manual)
         Changed.notify_all();
     else

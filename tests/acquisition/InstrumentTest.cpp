@@ -211,8 +211,8 @@ TEST(Instrument, StreamsFramesAtTheLinePaceToAReaderOfThePrintedPath)
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
     ::setenv("VANDREL_COM5", path.c_str(), 1);
+    Event lost(Event::Reset::Manual); // outlives the receiver, whose thread sets it
     SerialReceiver receiver;
-    Event lost(Event::Reset::Manual);
     receiver.setPortLostHandler([&](const PortFailure &) { lost.set(); });
     receiver.start();
     ASSERT_TRUE(receiver.openPort(4));

@@ -337,6 +337,7 @@ TEST_F(Receiving, VanishedDeviceIsReleasedAndReportedOnce)
     EXPECT_LT(share, 0.2) << "the receiver must not spin once the device is gone";
     EXPECT_EQ(lostCalls.load(), 1);
     EXPECT_FALSE(Frames->waitFor(0ms));
+    Receiver.close(); // before the handler's captures go
 }
 
 TEST(SerialReceiver, HuntingWithoutAPortDoesNotSpin)
