@@ -1,0 +1,176 @@
+#pragma once
+
+#include "CMainFrame.h"
+#include "OverlayText.h"
+#include "ScopeFrame.h"
+#include "SerialReceiver.h"
+#include "WaveformRenderer.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace Faults {
+
+// Generous: the machine running the tests may be loaded by sanitizers and other builds.
+constexpr int WaitBoundMs = 10000;
+
+// Sets an environment variable for the life of the object and restores it afterwards.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const std::string &value)
+        : Name(name)
+    {
+        if (qEnvironmentVariableIsSet(name))
+            Previous = qgetenv(name);
+        qputenv(name, QByteArray::fromStdString(value));
+    }
+    ~ScopedEnv()
+    {
+        if (Previous)
+            qputenv(Name, *Previous);
+        else
+            qunsetenv(Name);
+    }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *Name;
+    std::optional<QByteArray> Previous;
+};
+
+inline double processCpuSeconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Resident size of this process in kB, from /proc/self/status; 0 when unreadable.
+inline long residentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kb = 0;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return 0;
+}
+
+// Share of one core the process used while the event loop ran for the given time.
+inline double cpuShareWhileWaiting(int milliseconds)
+{
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(milliseconds);
+    return (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.nsecsElapsed()) / 1e9);
+}
+
+// 137 data bytes that differ from seed to seed and contain no marker.
+inline std::vector<std::uint8_t> frameData(unsigned seed)
+{
+    std::vector<std::uint8_t> data(ScopeFrame::Size - 1);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>((seed * 11 + i * 5) % 0x7C);
+    return data;
+}
+
+inline bool receiverHolds(const SerialReceiver &receiver, const std::vector<std::uint8_t> &data)
+{
+    ScopeFrame frame;
+    receiver.copyFrame(frame);
+    return std::equal(data.begin(), data.end(), frame.Bytes.begin());
+}
+
+// What the view must show for this frame and connection state: the renderer's one-pass picture
+// at the view's current size.
+inline QImage expectedPicture(const CVandrelViewerView &view, const ScopeFrame &frame, bool running,
+                              int port)
+{
+    const QImage shown = view.backBufferImage();
+    QImage picture(shown.size(), shown.format());
+    picture.setDevicePixelRatio(shown.devicePixelRatio());
+    const QBrush background = WaveformRenderer::backgroundBrush();
+    const QPen trace = WaveformRenderer::tracePen();
+    const QPen border = WaveformRenderer::borderPen();
+    const QPen grid = WaveformRenderer::gridPen();
+    const QBrush text = WaveformRenderer::textBrush();
+    const QFont font = WaveformRenderer::textFont();
+    WaveformRenderer::renderDirect(picture, {background, trace, border, grid, text, font}, frame,
+                                   overlayTexts(frame, running, port));
+    return picture;
+}
+
+// Whether the view's picture settles on what it must show for the receiver's latest frame.
+inline bool viewShows(CVandrelViewerView &view, const SerialReceiver &receiver, bool running,
+                      int port)
+{
+    return QTest::qWaitFor(
+        [&] {
+            ScopeFrame frame;
+            receiver.copyFrame(frame);
+            const QImage shown = view.backBufferImage();
+            return !shown.isNull() && shown == expectedPicture(view, frame, running, port);
+        },
+        WaitBoundMs);
+}
+
+// Runs the action on the modal dialog as soon as one is open; the call that opens it blocks in
+// the dialog's own event loop.
+inline void whenModal(std::function<void(QWidget *)> action)
+{
+    auto *poll = new QTimer(qApp);
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, started, action = std::move(action)] {
+        if (QWidget *modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            action(modal);
+        } else if (started->elapsed() > WaitBoundMs) {
+            poll->stop();
+            poll->deleteLater();
+            ADD_FAILURE() << "no modal dialog appeared";
+        }
+    });
+    poll->start(10);
+}
+
+// Creates and shows the frame like the program does, active so that its keys reach it.
+inline void showFrame(CMainFrame &frame)
+{
+    ASSERT_TRUE(frame.OnCreate());
+    frame.show();
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+}
+
+inline void pressSpace(CMainFrame &frame)
+{
+    QTest::keyClick(&frame.view(), Qt::Key_Space);
+}
+
+} // namespace Faults
