@@ -63,6 +63,22 @@ struct SerialReceiver::Link
         Failure = failure;
     }
 
+    // Releases a port whose device failed, as openPort() would, and records why. Recorded under
+    // ReceiverLock, so a later successful openPort() can never be overwritten by a stale loss.
+    PortFailure releaseLostPort(int errorNumber)
+    {
+        PortFailure failure;
+        failure.Index = CurrentPort.load();
+        failure.DevicePath = Port->devicePath();
+        failure.ErrorNumber = errorNumber;
+        failure.Reason = reasonText(errorNumber);
+        failure.Lost = true;
+        Port.reset();
+        CurrentPort.store(-1);
+        recordFailure(failure);
+        return failure;
+    }
+
     // Guards Port (its replacement and every read) and LatestFrame.
     FairMutex ReceiverLock;
     std::unique_ptr<SerialPort> Port;
@@ -294,21 +310,6 @@ void SerialReceiver::setPortLostHandler(std::function<void(const PortFailure &)>
 
 namespace {
 
-// Releases a port whose device failed, as openPort would, and says why. Caller holds ReceiverLock.
-PortFailure releaseLostPort(std::unique_ptr<SerialPort> &port, std::atomic<int> &currentPort,
-                            int errorNumber)
-{
-    PortFailure failure;
-    failure.Index = currentPort.load();
-    failure.DevicePath = port->devicePath();
-    failure.ErrorNumber = errorNumber;
-    failure.Reason = reasonText(errorNumber);
-    failure.Lost = true;
-    port.reset();
-    currentPort.store(-1);
-    return failure;
-}
-
 // Waits out the pause between hunting reads while no port is open; close() cuts it short.
 void pauseWithoutPort(int wakeFd)
 {
@@ -331,7 +332,6 @@ void SerialReceiver::receiveLoop(const std::shared_ptr<Link> &linkOwner,
 
     // Called after the lock is released: the handler may take locks of its own.
     const auto reportLost = [&](const PortFailure &failure) {
-        link.recordFailure(failure);
         frameEvent->set();
         if (portLost)
             portLost(failure);
@@ -351,7 +351,7 @@ void SerialReceiver::receiveLoop(const std::shared_ptr<Link> &linkOwner,
             found = readMarker(source);
             noPort = source.noPort();
             if (source.lostError())
-                lost = releaseLostPort(link.Port, link.CurrentPort, source.lostError());
+                lost = link.releaseLostPort(source.lostError());
         }
         if (lost) {
             reportLost(*lost);
@@ -376,7 +376,7 @@ void SerialReceiver::receiveLoop(const std::shared_ptr<Link> &linkOwner,
                 const std::size_t n = readBlock(source, blockBuffer, link.KeepReceiving);
                 mergeBlock(blockBuffer, n, link.LatestFrame);
                 if (source.lostError())
-                    lost = releaseLostPort(link.Port, link.CurrentPort, source.lostError());
+                    lost = link.releaseLostPort(source.lostError());
             }
             if (lost) {
                 reportLost(*lost); // also announces the block just stored

@@ -375,4 +375,50 @@ TEST_F(Receiving, StopIsPromptInEveryState)
     EXPECT_LT(timedClose(Receiver), 2500ms);
 }
 
+TEST(SerialReceiver, ThreadStuckPastTheStopWaitIsAbandonedWithoutHarm)
+{
+    // A port-lost handler that blocks (say, on a user interface that is itself waiting in
+    // close()) keeps the thread from ending. close() gives up after its wait, and neither the
+    // receiver nor a new start depends on that thread any more.
+    auto entered = std::make_shared<Event>(Event::Reset::Manual);
+    auto release = std::make_shared<Event>(Event::Reset::Manual);
+    auto finished = std::make_shared<Event>(Event::Reset::Manual);
+    PseudoTerminal pty;
+    ::setenv("VANDREL_COM3", pty.slavePath().c_str(), 1);
+    {
+        SerialReceiver receiver;
+        receiver.setPortLostHandler([entered, release, finished](const PortFailure &) {
+            entered->set();
+            release->wait();
+            finished->set();
+        });
+        receiver.start();
+        ASSERT_TRUE(receiver.openPort(PortIndex));
+        receiver.run();
+        pty.closeMaster();
+        ASSERT_TRUE(entered->waitFor(Bound));
+
+        const auto before = Clock::now();
+        receiver.close();
+        const auto took = Clock::now() - before;
+        std::cout << "close() with a stuck thread: "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+        EXPECT_LT(took, 4500ms);
+        EXPECT_FALSE(receiver.isRunning());
+        EXPECT_EQ(receiver.currentPort(), -1);
+
+        receiver.start();
+        receiver.run();
+        EXPECT_TRUE(receiver.isRunning());
+        ScopeFrame frame;
+        frame.fillFrom(receiver); // must not wait for anything the stuck thread holds
+        const auto closing = Clock::now();
+        receiver.close();
+        EXPECT_LT(Clock::now() - closing, 2500ms);
+    } // the receiver is gone while the abandoned thread still runs
+    release->set();
+    EXPECT_TRUE(finished->waitFor(Bound));
+    ::unsetenv("VANDREL_COM3");
+}
+
 } // namespace
