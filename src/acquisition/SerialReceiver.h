@@ -56,13 +56,16 @@ public:
     void run();
     void pause();
     bool isRunning() const;
-    // Signalled after every stored block; shared so a holder can never outlive it by accident.
+    // Signalled after every stored block, and once when an open port is lost; shared so a holder
+    // can never outlive it by accident.
     std::shared_ptr<Event> frameEvent() const;
 
-    // Why the last openPort() failed, or why the open port was lost (Lost set).
+    // Why the last openPort() failed, or why the open port was lost (Lost set); ErrorNumber 0
+    // after a successful openPort().
     PortFailure lastFailure() const;
     // Called on the receive thread, outside every lock, once each time an open port vanishes.
-    // Set it before start(); it must not call back into the receiver's lock-taking operations.
+    // Set it before start(), which takes a copy; it must not call back into the receiver's
+    // lock-taking operations, nor block: close() abandons a thread that does not end in time.
     void setPortLostHandler(std::function<void(const PortFailure &)> handler);
 
     // Makes the next start() fail as if no thread could be created; for tests of the caller.
