@@ -112,7 +112,9 @@ void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &lin
                 continue;
             }
         }
+        Waiting.store(true);
         frameEvent->wait();
+        Waiting.store(false);
         if (hook)
             hook();
 
@@ -242,10 +244,13 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     std::scoped_lock lock(ViewLock);
-    if (BackBuffer && !BackBuffer->isNull())
-        painter.drawImage(QPoint(0, 0), *BackBuffer);
-    else
+    const bool picture = BackBuffer && !BackBuffer->isNull();
+    // Opaque painting leaves whatever no picture covers undefined: before the first picture, or
+    // when a screen of another pixel ratio shrank the picture until the next resize.
+    if (!picture || !QRectF(QPointF(), BackBuffer->deviceIndependentSize()).contains(rect()))
         painter.fillRect(event->rect(), WaveformRenderer::backgroundBrush());
+    if (picture)
+        painter.drawImage(QPoint(0, 0), *BackBuffer);
 }
 
 QImage CVandrelViewerView::backBufferImage() const

@@ -44,6 +44,8 @@ public:
     QImage backBufferImage() const;
     // Passes the RenderThread has completed.
     std::uint64_t renderPassCount() const { return PassCount.load(); }
+    // Whether the RenderThread has made its run-flag test and waits for a frame.
+    bool renderThreadWaiting() const { return Waiting.load(); }
     // Called on the RenderThread at the start of every pass, before the frame is copied. Set it
     // before OnCreate.
     void setPassHook(std::function<void()> hook) { PassHook = std::move(hook); }
@@ -83,6 +85,7 @@ private:
     std::shared_ptr<ThreadLink> Link;
     std::function<void()> PassHook;
     std::atomic<std::uint64_t> PassCount {0};
+    std::atomic<bool> Waiting {false};
     std::mutex RepaintLock;
     std::unique_ptr<QEvent> SpareRepaintRequest;
     bool Created = false;

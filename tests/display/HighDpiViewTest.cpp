@@ -2,8 +2,6 @@
 #include "RenderTestSupport.h"
 #include "SerialReceiver.h"
 
-#include <QTest>
-
 #include <gtest/gtest.h>
 
 using namespace RenderTest;
@@ -26,18 +24,14 @@ TEST(HighDpiView, BackBufferHasTheScreensDevicePixels)
     view.OnCreate();
 
     QImage picture = view.backBufferImage();
-    EXPECT_EQ(picture.size(), QSize(640, 480));
     EXPECT_DOUBLE_EQ(picture.devicePixelRatio(), 2.0);
     picture.setDevicePixelRatio(1);
     const QImage expected = directPicture({640, 480}, {}, overlayTexts({}, false, -1));
     EXPECT_EQ(picture, expected);
-
+    // Shown 1:1, not scaled up from a picture of half the size.
     QImage shown = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
     shown.setDevicePixelRatio(1);
-    EXPECT_EQ(shown, expected); // copied 1:1, not scaled up from a half-size picture
-
-    view.resize(500, 300);
-    EXPECT_EQ(view.backBufferImage().size(), QSize(1000, 600));
+    EXPECT_EQ(shown, expected);
 }
 
 } // namespace

@@ -4,9 +4,8 @@ namespace RenderTest {
 
 QImage directPicture(QSize size, const ScopeFrame &frame, const OverlayTexts &texts)
 {
-    const DrawingSet setup;
     QImage image(size, QImage::Format_RGB32);
-    WaveformRenderer::renderDirect(image, setup.tools(), frame, texts);
+    WaveformRenderer::renderDirect(image, DrawingSet().tools(), frame, texts);
     return image;
 }
 
@@ -29,14 +28,6 @@ int inkCount(const QImage &image, const QRect &area)
         for (int x = clipped.left(); x <= clipped.right(); ++x)
             count += image.pixel(x, y) != Background;
     return count;
-}
-
-ScopeFrame frameWithSamples(std::uint8_t (*sampleAt)(int index))
-{
-    ScopeFrame frame;
-    for (int i = 0; i < static_cast<int>(ScopeFrame::SampleCount); ++i)
-        frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)] = sampleAt(i);
-    return frame;
 }
 
 } // namespace RenderTest

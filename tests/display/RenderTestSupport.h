@@ -12,7 +12,6 @@ namespace RenderTest {
 constexpr QRgb Background = 0xFF000040;
 constexpr QRgb Border = 0xFF0050B4;
 constexpr QRgb Trace = 0xFF64FF64;
-constexpr QRgb Text = 0xFFFFFFC8;
 
 struct DrawingSet
 {
@@ -31,12 +30,8 @@ struct DrawingSet
 // The one-pass picture of a frame at a size.
 QImage directPicture(QSize size, const ScopeFrame &frame, const OverlayTexts &texts);
 
-// Smallest rectangle around the pixels inside `area` that differ from the background colour;
-// empty when there are none.
+// The pixels inside `area` that are not background: their bounding rectangle and their count.
 QRect inkBounds(const QImage &image, const QRect &area);
 int inkCount(const QImage &image, const QRect &area);
-
-// A frame whose samples follow the given values (masked as the instrument's bytes are not).
-ScopeFrame frameWithSamples(std::uint8_t (*sampleAt)(int index));
 
 } // namespace RenderTest
