@@ -41,6 +41,8 @@ private:
 };
 
 // count data bytes that are never markers, starting from a recognisable value.
+using Bytes = std::vector<std::uint8_t>;
+
 inline std::vector<std::uint8_t> dataBytes(std::size_t count, std::uint8_t first = 1)
 {
     std::vector<std::uint8_t> bytes(count);
