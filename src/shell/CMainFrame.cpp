@@ -98,7 +98,7 @@ QSize CMainFrame::defaultSize() const
 
 void CMainFrame::createCommands()
 {
-    for (const CommandSpec &command : CommandTable::commands()) {
+    for (const CommandEntry &command : CommandTable::commands()) {
         auto *action = new QAction(command.MenuText, this);
         action->setData(command.Id);
         action->setShortcuts(command.Keys);
@@ -119,9 +119,9 @@ void CMainFrame::createCommands()
 
 void CMainFrame::createMenuBar()
 {
-    for (const MenuSpec &spec : CommandTable::menus()) {
-        QMenu *menu = CommandBar.addMenu(spec.Title);
-        for (int id : spec.Items) {
+    for (const MenuEntry &entry : CommandTable::menus()) {
+        QMenu *menu = CommandBar.addMenu(entry.Title);
+        for (int id : entry.Items) {
             if (id == CommandTable::Separator)
                 menu->addSeparator();
             else
@@ -171,7 +171,7 @@ void CMainFrame::createStatusBar()
 
 void CMainFrame::executeCommand(int id)
 {
-    const CommandSpec *command = CommandTable::find(id);
+    const CommandEntry *command = CommandTable::find(id);
     if (command != nullptr && command->Handler != nullptr)
         (this->*command->Handler)();
 }

@@ -10,9 +10,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const std::vector<CommandSpec> &table()
+const std::vector<CommandEntry> &table()
 {
-    static const std::vector<CommandSpec> commands = {
+    static const std::vector<CommandEntry> commands = {
         {IdFileNew,
          u"新規(&N)"_s,
          {QKeySequence(Qt::CTRL | Qt::Key_N)},
@@ -83,22 +83,22 @@ const std::vector<CommandSpec> &table()
 
 } // namespace
 
-std::span<const CommandSpec> CommandTable::commands()
+std::span<const CommandEntry> CommandTable::commands()
 {
     return table();
 }
 
-const CommandSpec *CommandTable::find(int id)
+const CommandEntry *CommandTable::find(int id)
 {
     const auto &commands = table();
     const auto found = std::find_if(commands.begin(), commands.end(),
-                                    [id](const CommandSpec &command) { return command.Id == id; });
+                                    [id](const CommandEntry &command) { return command.Id == id; });
     return found == commands.end() ? nullptr : &*found;
 }
 
-std::span<const MenuSpec> CommandTable::menus()
+std::span<const MenuEntry> CommandTable::menus()
 {
-    static const std::vector<MenuSpec> menus = {
+    static const std::vector<MenuEntry> menus = {
         {u"ファイル(&F)"_s, {IdFileNew, IdFileOpen, IdFileSaveAs, Separator, IdAppExit}},
         {u"編集(&E)"_s, {IdEditCopy}},
         {u"表示(&V)"_s, {IdViewToolBar, IdViewStatusBar}},

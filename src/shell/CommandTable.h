@@ -24,7 +24,7 @@ enum CommandId : int {
 
 // Everything the user sees of one command, so that the menu item, the button, the keys and the
 // texts are made from one entry and cannot disagree.
-struct CommandSpec
+struct CommandEntry
 {
     int Id;
     QString MenuText; // with its & mnemonic; empty: the command has no menu item
@@ -35,7 +35,7 @@ struct CommandSpec
     void (CMainFrame::*Handler)(); // null: the command arrives and changes nothing
 };
 
-struct MenuSpec
+struct MenuEntry
 {
     QString Title;
     QList<int> Items; // command ids; CommandTable::Separator draws a line
@@ -46,9 +46,9 @@ class CommandTable
 public:
     static constexpr int Separator = 0;
 
-    static std::span<const CommandSpec> commands();
-    static const CommandSpec *find(int id);
-    static std::span<const MenuSpec> menus();
+    static std::span<const CommandEntry> commands();
+    static const CommandEntry *find(int id);
+    static std::span<const MenuEntry> menus();
     // Toolbar slots from left to right.
     static std::span<const int> toolBar();
 

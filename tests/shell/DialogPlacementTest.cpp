@@ -11,6 +11,11 @@ struct PlacementCase
     QPoint Expected;
 };
 
+void PrintTo(const PlacementCase &c, std::ostream *out)
+{
+    *out << c.Name;
+}
+
 class DialogPlacementTest : public testing::TestWithParam<PlacementCase>
 {
 };
