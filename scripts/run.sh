@@ -19,7 +19,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 # The instrument prints the device path on its first line.
-coproc INSTRUMENT { exec "$root/build/bin/vandrel-instrument" --waveform sine; }
+coproc INSTRUMENT { exec "$root/build/bin/vandrel-instrument" --wave sine; }
 pids+=("$INSTRUMENT_PID")
 read -r -t 10 device <&"${INSTRUMENT[0]}" || { echo "the simulated instrument did not start" >&2; exit 1; }
 export VANDREL_COM1=$device
@@ -39,6 +39,7 @@ pids+=("$!")
 export DISPLAY=":$screen"
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
 "$root/build/bin/VandrelViewer" &
 viewer=$!
