@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything from nothing and runs the whole test suite: the normal build, then the
-# AddressSanitizer+UBSan and ThreadSanitizer builds. `--quick` runs the normal build only.
+# AddressSanitizer+UBSan and ThreadSanitizer builds and a bounded fuzzing run of the framing
+# rules. `--quick` runs the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -38,3 +39,6 @@ LSAN_OPTIONS=suppressions=$root/tests/lsan.supp \
 
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
     build_and_test build-tsan -DVANDREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+
+echo "=== fuzzing the framing rules"
+scripts/fuzz.sh 60
