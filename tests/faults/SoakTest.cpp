@@ -1,0 +1,252 @@
+#include "FaultTestSupport.h"
+
+#include "CSettingDlg.h"
+#include "CommandTable.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QProcess>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <thread>
+
+using namespace Faults;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+
+constexpr int WarmUpMs = 8000;
+constexpr int SoakMs = 40000;
+// A step that takes longer than this is a hang, whatever the load of the machine.
+constexpr int StepBoundMs = 15000;
+constexpr long MemoryAllowanceKb = 8 * 1024;
+
+// One simulated instrument on its own pseudo-terminal, stopped when the object goes.
+class Instrument
+{
+public:
+    explicit Instrument(const QStringList &arguments)
+    {
+        Process.setProgram(QStringLiteral(VANDREL_INSTRUMENT_PATH));
+        Process.setArguments(arguments);
+        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Process.start();
+        if (Process.waitForStarted(WaitBoundMs) && Process.waitForReadyRead(WaitBoundMs))
+            DevicePath = QString::fromUtf8(Process.readLine()).trimmed().toStdString();
+    }
+    ~Instrument()
+    {
+        Process.terminate();
+        if (!Process.waitForFinished(3000))
+            Process.kill();
+        Process.waitForFinished(3000);
+    }
+    Instrument(const Instrument &) = delete;
+    Instrument &operator=(const Instrument &) = delete;
+
+    const std::string &devicePath() const { return DevicePath; }
+    bool running() const { return Process.state() == QProcess::Running; }
+
+private:
+    QProcess Process;
+    std::string DevicePath;
+};
+
+// Aborts the process, saying which step it was in, when the window's thread stops making
+// progress: a deadlock must fail the run, not hold it until the harness gives up.
+class Watchdog
+{
+public:
+    Watchdog()
+        : Thread([this] { watch(); })
+    { }
+    ~Watchdog()
+    {
+        {
+            std::scoped_lock lock(Mutex);
+            Stopping = true;
+        }
+        Changed.notify_all();
+        Thread.join();
+    }
+    Watchdog(const Watchdog &) = delete;
+    Watchdog &operator=(const Watchdog &) = delete;
+
+    void step(const char *name)
+    {
+        std::scoped_lock lock(Mutex);
+        Step = name;
+        ++Beats;
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock lock(Mutex);
+        for (;;) {
+            const std::uint64_t seen = Beats;
+            if (Changed.wait_for(lock, std::chrono::milliseconds(2 * StepBoundMs),
+                                 [&] { return Stopping || Beats != seen; })) {
+                if (Stopping)
+                    return;
+                continue;
+            }
+            std::fprintf(stderr, "soak: no progress for %d ms in step '%s'\n", 2 * StepBoundMs,
+                         Step);
+            std::abort();
+        }
+    }
+
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    const char *Step = "start";
+    std::uint64_t Beats = 0;
+    bool Stopping = false;
+    std::thread Thread;
+};
+
+TEST(SoakTest, TheWindowSurvivesFaultyLinesWhileItIsConnectedSwitchedAndResized)
+{
+    // Each port carries a different mix of the instrument's faults; COM4 names no device.
+    Instrument noisy(
+        {"--fault", "noise", "--fault", "split", "--fault-every", "3", "--seed", "11"});
+    Instrument overlong({"--fault", "overlong", "--fault", "bit7", "--fault-every", "2", "--seed",
+                         "12", "--wave", "square"});
+    Instrument silent({"--fault", "silence", "--fault", "noise", "--fault-every", "5", "--seed",
+                       "13", "--wave", "sawtooth"});
+    for (const Instrument *instrument : {&noisy, &overlong, &silent})
+        ASSERT_FALSE(instrument->devicePath().empty()) << "the instrument did not start";
+    ScopedEnv com1("VANDREL_COM1", noisy.devicePath());
+    ScopedEnv com2("VANDREL_COM2", overlong.devicePath());
+    ScopedEnv com3("VANDREL_COM3", silent.devicePath());
+    ScopedEnv com4("VANDREL_COM4", "/nonexistent/vandrel-soak-com4");
+    constexpr int LivePorts = 3;
+
+    Watchdog watchdog;
+    CMainFrame frame;
+    showFrame(frame);
+    SerialReceiver &receiver = frame.receiver();
+    CVandrelViewerView &view = frame.view();
+
+    std::mt19937 random(2024);
+    const auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    QElapsedTimer step;
+    qint64 longestStepMs = 0;
+    const auto finish = [&](const char *name) {
+        longestStepMs = std::max(longestStepMs, step.elapsed());
+        EXPECT_LT(step.elapsed(), StepBoundMs) << name;
+        watchdog.step(name);
+    };
+
+    int steps = 0;
+    int connects = 0;
+    int portChanges = 0;
+    int resizes = 0;
+    int progressChecks = 0;
+    long warmResidentKb = 0;
+    double warmCpu = 0;
+    QElapsedTimer warmWall;
+    QElapsedTimer total;
+    total.start();
+
+    while (total.elapsed() < WarmUpMs + SoakMs && !testing::Test::HasFatalFailure()) {
+        if (warmResidentKb == 0 && total.elapsed() >= WarmUpMs) {
+            warmResidentKb = residentKb();
+            warmCpu = processCpuSeconds();
+            warmWall.start();
+        }
+        ++steps;
+        step.start();
+        switch (pick(0, 9)) {
+        case 0:
+        case 1:
+        case 2: {
+            const bool wasRunning = receiver.isRunning();
+            pressSpace(frame);
+            EXPECT_NE(receiver.isRunning(), wasRunning) << "Space did not reach the frame";
+            ++connects;
+            finish("connect or disconnect");
+            break;
+        }
+        case 3:
+        case 4: {
+            const int port = pick(0, LivePorts);
+            whenModal([&frame, port](QWidget *modal) {
+                EXPECT_EQ(modal, &frame.settingDialog());
+                frame.settingDialog().portCombo()->setCurrentIndex(port);
+                QMetaObject::invokeMethod(&frame.settingDialog(), &CSettingDlg::accept,
+                                          Qt::QueuedConnection);
+            });
+            frame.commandAction(IdSettings)->trigger();
+            EXPECT_EQ(frame.settingDialog().SelectedPort, port);
+            // No window manager hands the activation back after a modal dialog here.
+            frame.activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));
+            ++portChanges;
+            finish("port change");
+            break;
+        }
+        case 5:
+        case 6:
+            frame.resize(pick(320, 1400), pick(260, 1000));
+            QCoreApplication::processEvents();
+            ++resizes;
+            finish("resize");
+            break;
+        default: {
+            // On a live port the picture must keep coming.
+            const int port = receiver.currentPort();
+            if (receiver.isRunning() && port >= 0 && port < LivePorts) {
+                const std::uint64_t passes = view.renderPassCount();
+                EXPECT_TRUE(
+                    QTest::qWaitFor([&] { return view.renderPassCount() > passes; }, WaitBoundMs))
+                    << "no picture from COM" << port + 1;
+                ++progressChecks;
+            }
+            finish("frames flow");
+            break;
+        }
+        }
+        QTest::qWait(pick(20, 400));
+        watchdog.step("between steps");
+    }
+
+    const double cpuShare =
+        (processCpuSeconds() - warmCpu) / (static_cast<double>(warmWall.nsecsElapsed()) / 1e9);
+    const long endResidentKb = residentKb();
+    std::cout << "soak: " << steps << " steps (" << connects << " connects/disconnects, "
+              << portChanges << " port changes, " << resizes << " resizes, " << progressChecks
+              << " progress checks) in " << total.elapsed() / 1000.0 << " s\n"
+              << "soak: longest step " << longestStepMs << " ms\n"
+              << "soak: CPU " << cpuShare * 100.0 << " % of one core after warm-up\n"
+              << "soak: resident " << warmResidentKb << " kB after warm-up, " << endResidentKb
+              << " kB at the end (" << (endResidentKb - warmResidentKb) << " kB)\n";
+
+    EXPECT_TRUE(noisy.running() && overlong.running() && silent.running());
+    EXPECT_GE(progressChecks, 3) << "too few chances to see frames flow";
+    EXPECT_LT(cpuShare, Sanitized ? 0.9 : 0.5) << "far more than a viewer should use";
+    if (Sanitized)
+        std::cout << "soak: resident size not judged: the sanitizer's quarantine keeps freed "
+                     "memory\n";
+    else
+        EXPECT_LT(endResidentKb - warmResidentKb, MemoryAllowanceKb) << "memory grows";
+
+    frame.close();
+    watchdog.step("closed");
+}
+
+} // namespace
