@@ -9,12 +9,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
 #include <random>
+#include <sys/prctl.h>
 #include <thread>
 
 using namespace Faults;
@@ -42,6 +42,8 @@ public:
         Process.setProgram(QStringLiteral(VANDREL_INSTRUMENT_PATH));
         Process.setArguments(arguments);
         Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The instrument goes with the test even when the test is killed.
+        Process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         Process.start();
         if (Process.waitForStarted(WaitBoundMs) && Process.waitForReadyRead(WaitBoundMs))
             DevicePath = QString::fromUtf8(Process.readLine()).trimmed().toStdString();
@@ -65,7 +67,9 @@ private:
 };
 
 // Aborts the process, saying which step it was in, when the window's thread stops making
-// progress: a deadlock must fail the run, not hold it until the harness gives up.
+// progress: a deadlock must fail the run, not hold it until the harness gives up. It looks in
+// short slices rather than in a timed condition wait, which the thread sanitizer of this
+// toolchain cannot follow.
 class Watchdog
 {
 public:
@@ -74,11 +78,7 @@ public:
     { }
     ~Watchdog()
     {
-        {
-            std::scoped_lock lock(Mutex);
-            Stopping = true;
-        }
-        Changed.notify_all();
+        Stopping.store(true);
         Thread.join();
     }
     Watchdog(const Watchdog &) = delete;
@@ -86,34 +86,33 @@ public:
 
     void step(const char *name)
     {
-        std::scoped_lock lock(Mutex);
-        Step = name;
-        ++Beats;
+        Step.store(name);
+        Beats.fetch_add(1);
     }
 
 private:
     void watch()
     {
-        std::unique_lock lock(Mutex);
-        for (;;) {
-            const std::uint64_t seen = Beats;
-            if (Changed.wait_for(lock, std::chrono::milliseconds(2 * StepBoundMs),
-                                 [&] { return Stopping || Beats != seen; })) {
-                if (Stopping)
-                    return;
-                continue;
+        using namespace std::chrono_literals;
+        std::uint64_t seen = Beats.load();
+        auto lastChange = std::chrono::steady_clock::now();
+        while (!Stopping.load()) {
+            std::this_thread::sleep_for(100ms);
+            if (const std::uint64_t beats = Beats.load(); beats != seen) {
+                seen = beats;
+                lastChange = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - lastChange
+                       > std::chrono::milliseconds(2 * StepBoundMs)) {
+                std::fprintf(stderr, "soak: no progress for %d ms in step '%s'\n", 2 * StepBoundMs,
+                             Step.load());
+                std::abort();
             }
-            std::fprintf(stderr, "soak: no progress for %d ms in step '%s'\n", 2 * StepBoundMs,
-                         Step);
-            std::abort();
         }
     }
 
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    const char *Step = "start";
-    std::uint64_t Beats = 0;
-    bool Stopping = false;
+    std::atomic<const char *> Step {"start"};
+    std::atomic<std::uint64_t> Beats {0};
+    std::atomic<bool> Stopping {false};
     std::thread Thread;
 };
 
