@@ -5,17 +5,20 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QProcess>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <iostream>
+#include <poll.h>
 #include <random>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace Faults;
 
@@ -33,36 +36,67 @@ constexpr int SoakMs = 40000;
 constexpr int StepBoundMs = 15000;
 constexpr long MemoryAllowanceKb = 8 * 1024;
 
-// One simulated instrument on its own pseudo-terminal, stopped when the object goes.
+// One simulated instrument on its own pseudo-terminal, stopped when the object goes. Started with
+// a plain fork and exec, which the sanitizers follow, and ended with the test even when the test
+// is killed.
 class Instrument
 {
 public:
-    explicit Instrument(const QStringList &arguments)
+    explicit Instrument(std::vector<std::string> arguments)
     {
-        Process.setProgram(QStringLiteral(VANDREL_INSTRUMENT_PATH));
-        Process.setArguments(arguments);
-        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // The instrument goes with the test even when the test is killed.
-        Process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        Process.start();
-        if (Process.waitForStarted(WaitBoundMs) && Process.waitForReadyRead(WaitBoundMs))
-            DevicePath = QString::fromUtf8(Process.readLine()).trimmed().toStdString();
+        arguments.insert(arguments.begin(), VANDREL_INSTRUMENT_PATH);
+        std::vector<char *> argv;
+        for (std::string &argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+
+        int out[2] = {-1, -1};
+        if (::pipe2(out, O_CLOEXEC) != 0)
+            return;
+        const pid_t parent = ::getpid();
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(127);
+            ::dup2(out[1], STDOUT_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The first line is the device path; the rest of the output is not needed.
+        std::string line;
+        char c = 0;
+        pollfd ready {out[0], POLLIN, 0};
+        while (Pid > 0 && ::poll(&ready, 1, WaitBoundMs) == 1 && ::read(out[0], &c, 1) == 1
+               && c != '\n')
+            line += c;
+        ::close(out[0]);
+        DevicePath = line;
     }
     ~Instrument()
     {
-        Process.terminate();
-        if (!Process.waitForFinished(3000))
-            Process.kill();
-        Process.waitForFinished(3000);
+        if (Pid <= 0 || Reaped)
+            return;
+        ::kill(Pid, SIGTERM);
+        int status = 0;
+        ::waitpid(Pid, &status, 0);
     }
     Instrument(const Instrument &) = delete;
     Instrument &operator=(const Instrument &) = delete;
 
     const std::string &devicePath() const { return DevicePath; }
-    bool running() const { return Process.state() == QProcess::Running; }
+    bool running() const
+    {
+        int status = 0;
+        if (Pid > 0 && !Reaped && ::waitpid(Pid, &status, WNOHANG) == Pid)
+            Reaped = true;
+        return Pid > 0 && !Reaped;
+    }
 
 private:
-    QProcess Process;
+    pid_t Pid = -1;
+    mutable bool Reaped = false;
     std::string DevicePath;
 };
 
