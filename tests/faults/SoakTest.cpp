@@ -101,9 +101,7 @@ private:
 };
 
 // Aborts the process, saying which step it was in, when the window's thread stops making
-// progress: a deadlock must fail the run, not hold it until the harness gives up. It looks in
-// short slices rather than in a timed condition wait, which the thread sanitizer of this
-// toolchain cannot follow.
+// progress: a deadlock must fail the run, not hold it until the harness gives up.
 class Watchdog
 {
 public:
