@@ -6,7 +6,7 @@
 
 // A mutex that is handed over in the order it was asked for. The receive thread releases its lock
 // after every block and asks again at once; with a plain std::mutex it regularly wins that race
-// and keeps a waiting copyFrame() or openPort() out for several blocks, seconds on a quiet line.
+// and keeps a waiting openPort() out for several blocks, seconds on a quiet line.
 class FairMutex
 {
 public:

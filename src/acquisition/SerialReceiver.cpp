@@ -79,9 +79,13 @@ struct SerialReceiver::Link
         return failure;
     }
 
-    // Guards Port (its replacement and every read) and LatestFrame.
+    // Guards Port: its replacement and every read, so a whole block is read from one port.
     FairMutex ReceiverLock;
     std::unique_ptr<SerialPort> Port;
+    // Guards LatestFrame alone, held only for a merge or a copy. copyFrame() must never wait for
+    // the line: the thread holds ReceiverLock through the next block's reads, up to a second.
+    // Taken inside ReceiverLock or alone, never the other way round.
+    mutable std::mutex FrameLock;
     ScopeFrame LatestFrame;
     std::atomic<int> CurrentPort {-1};
     std::atomic<bool> KeepReceiving {false};
@@ -263,7 +267,7 @@ int SerialReceiver::currentPort() const
 
 void SerialReceiver::copyFrame(ScopeFrame &destination) const
 {
-    std::scoped_lock lock(State->ReceiverLock);
+    std::scoped_lock lock(State->FrameLock);
     destination = State->LatestFrame;
 }
 
@@ -374,7 +378,10 @@ void SerialReceiver::receiveLoop(const std::shared_ptr<Link> &linkOwner,
                     break;
                 PortSource source(link.Port.get(), link.WakeFd);
                 const std::size_t n = readBlock(source, blockBuffer, link.KeepReceiving);
-                mergeBlock(blockBuffer, n, link.LatestFrame);
+                {
+                    std::scoped_lock frameLock(link.FrameLock);
+                    mergeBlock(blockBuffer, n, link.LatestFrame);
+                }
                 if (source.lostError())
                     lost = link.releaseLostPort(source.lostError());
             }

@@ -50,7 +50,7 @@ public:
     // Opens COM<index + 1> read-only and exclusively with the instrument's line settings.
     bool openPort(int index);
     int currentPort() const;
-    // Under the receiver's lock, copies the latest frame.
+    // Copies the latest frame as the last stored block left it; never waits for the line.
     void copyFrame(ScopeFrame &destination) const;
 
     void run();

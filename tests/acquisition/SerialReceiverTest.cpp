@@ -9,6 +9,7 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <thread>
 
 namespace {
 
@@ -78,14 +79,26 @@ protected:
         return frame;
     }
     bool blockAnnounced() { return Frames->waitFor(Bound); }
-    // The latest frame once the block under way has ended, with that block's announcement taken.
-    // On a quiet line that block ends empty after the one-second time-out and the thread starts
-    // the next, so the test's next bytes land in a fresh block with nothing pending.
+    // The latest frame after an announcement, then the announcement of the block under way. On a
+    // quiet line that block ends empty after the one-second time-out, changing nothing, and the
+    // thread starts the next, so the test's next bytes land in a fresh block with nothing pending.
     ScopeFrame settled()
     {
-        const ScopeFrame frame = latest(); // waits for the end of the block under way
+        const ScopeFrame frame = latest();
         EXPECT_TRUE(blockAnnounced());
         return frame;
+    }
+    // Whether the latest frame comes to hold the bytes; reading them off the line and storing
+    // them are two steps, so a test that only knows the bytes were read has to wait.
+    bool comesToHold(std::size_t from, const Bytes &bytes, std::size_t count) const
+    {
+        const auto until = Clock::now() + Bound;
+        while (!holds(latest(), from, bytes, count)) {
+            if (Clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
     }
 
     PseudoTerminal Pty;
@@ -214,9 +227,8 @@ TEST_F(Receiving, MergesBlocksByTheirLength)
     const auto line = dataBytes(139 + 137, 1);
     ASSERT_TRUE(Pty.write(line + Marker));
     ASSERT_TRUE(Pty.waitUntilConsumed(Bound));
-    frame = latest();
-    EXPECT_TRUE(holds(frame, 0, Bytes(line.begin() + 139, line.end()), 137));
-    EXPECT_EQ(frame.Bytes[137], 0);
+    EXPECT_TRUE(comesToHold(0, Bytes(line.begin() + 139, line.end()), 137));
+    EXPECT_EQ(latest().Bytes[137], 0);
 }
 
 TEST_F(Receiving, SilenceEndsTheBlockAfterASecond)
@@ -234,6 +246,46 @@ TEST_F(Receiving, SilenceEndsTheBlockAfterASecond)
     const ScopeFrame frame = latest();
     EXPECT_TRUE(holds(frame, 0, whole, 4));
     EXPECT_TRUE(holds(frame, 4, part, 133));
+}
+
+TEST_F(Receiving, CopiesAWholeFrameWithoutWaitingForTheLine)
+{
+    // Inside a block on a silent line the thread sits in a one-second read, holding the port.
+    const auto whole = dataBytes(137, 12);
+    ASSERT_TRUE(Pty.write(lineFrame(whole) + Marker + dataBytes(3, 90)));
+    ASSERT_TRUE(blockAnnounced());
+    ASSERT_TRUE(Pty.waitUntilConsumed(Bound));
+    const auto before = Clock::now();
+    const ScopeFrame frame = latest();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
+    std::cout << "copy while a block waits for the line: " << took.count() << " ms\n";
+    EXPECT_LT(took, 500ms);
+    EXPECT_TRUE(holds(frame, 0, whole, 137)) << "the last stored frame, not the one under way";
+
+    // Copies made while frames stream in are each one whole frame, never parts of two.
+    // The first marker ends the three bytes' block, too short to change anything.
+    constexpr int FrameCount = 120; // values 0 to 119, none a marker
+    std::thread line([this] {
+        for (int i = 0; i < FrameCount; ++i)
+            Pty.write(lineFrame(Bytes(137, static_cast<std::uint8_t>(i))));
+        Pty.write(Marker);
+    });
+    const Bytes last(137, FrameCount - 1);
+    int copies = 0;
+    const auto until = Clock::now() + Bound;
+    for (ScopeFrame copy = latest(); !holds(copy, 0, last, 137) && Clock::now() < until;
+         copy = latest(), ++copies) {
+        const bool one = holds(copy, 0, whole, 137)
+            || std::all_of(copy.Bytes.begin(), copy.Bytes.begin() + 137,
+                           [&](std::uint8_t b) { return b == copy.Bytes[0]; });
+        if (!one) {
+            ADD_FAILURE() << "a copy mixed two frames";
+            break;
+        }
+    }
+    line.join();
+    EXPECT_TRUE(comesToHold(0, last, 137));
+    std::cout << copies << " copies while streaming\n";
 }
 
 TEST_F(Receiving, PauseCompletesTheBlockThenHuntsAfterRun)
