@@ -6,9 +6,11 @@
 #include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QtMath>
 
 #include <chrono>
 #include <condition_variable>
+#include <utility>
 
 namespace {
 
@@ -131,8 +133,7 @@ void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &lin
             std::scoped_lock viewLock(ViewLock);
             DisplayFrame = latest;
         }
-        RenderFrame();
-        requestRepaint();
+        requestRepaint(RenderFrame());
         PassCount.fetch_add(1);
     }
     std::scoped_lock lock(link->Mutex);
@@ -185,12 +186,16 @@ QEvent::Type CVandrelViewerView::repaintRequestType()
 // RenderThread posts: while one is on its way, later passes need none, since the repaint it
 // brings shows whatever picture is newest then. Made, delivered and deleted on the window's
 // thread, the event never crosses threads behind the toolkit's back; a request still queued
-// when the view is deleted is discarded with it.
-void CVandrelViewerView::requestRepaint()
+// when the view is deleted is discarded with it. The changed areas gather under the same lock as
+// the spare, so a pass's area is either taken by the request in flight or posts a new one.
+void CVandrelViewerView::requestRepaint(const QRect &changed)
 {
+    if (changed.isEmpty())
+        return;
     QEvent *request = nullptr;
     {
         std::scoped_lock lock(RepaintLock);
+        PendingRepaint |= changed;
         request = SpareRepaintRequest.release();
     }
     if (request)
@@ -201,15 +206,17 @@ bool CVandrelViewerView::event(QEvent *event)
 {
     if (event->type() != repaintRequestType())
         return QWidget::event(event);
+    QRect changed;
     {
         std::scoped_lock lock(RepaintLock);
+        changed = std::exchange(PendingRepaint, QRect());
         SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
-    update();
+    update(changed);
     return true;
 }
 
-void CVandrelViewerView::RenderFrame()
+QRect CVandrelViewerView::RenderFrame()
 {
     const bool running = Receiver && Receiver->isRunning();
     const int port = running ? Receiver->currentPort() : -1;
@@ -217,10 +224,17 @@ void CVandrelViewerView::RenderFrame()
     std::scoped_lock lock(ViewLock);
     if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
         || !TextFont)
-        return;
+        return {};
     const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
                                          *GridPen,         *TextBrush, *TextFont};
-    Renderer.render(*BackBuffer, tools, DisplayFrame, overlayTexts(DisplayFrame, running, port));
+    const QRect changed = Renderer.render(*BackBuffer, tools, DisplayFrame,
+                                          overlayTexts(DisplayFrame, running, port));
+    // The picture's own ratio, not the widget's: they differ on another screen until the next
+    // resize, and the pixels are the picture's.
+    const qreal ratio = BackBuffer->devicePixelRatio();
+    return QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
+                  changed.height() / ratio)
+        .toAlignedRect();
 }
 
 void CVandrelViewerView::OnSize()
@@ -240,17 +254,34 @@ void CVandrelViewerView::resizeEvent(QResizeEvent *)
     OnSize();
 }
 
+// Copies only what the event asks for: a whole 4K picture per frame would cost more than
+// drawing it.
 void CVandrelViewerView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     std::scoped_lock lock(ViewLock);
     const bool picture = BackBuffer && !BackBuffer->isNull();
     // Opaque painting leaves whatever no picture covers undefined: before the first picture, or
-    // when a screen of another pixel ratio shrank the picture until the next resize.
-    if (!picture || !QRectF(QPointF(), BackBuffer->deviceIndependentSize()).contains(rect()))
-        painter.fillRect(event->rect(), WaveformRenderer::backgroundBrush());
-    if (picture)
-        painter.drawImage(QPoint(0, 0), *BackBuffer);
+    // when a screen of another pixel ratio shrank the picture until the next resize. A picture
+    // pixel only partly inside the widget's last logical pixel counts as not covering it.
+    const QSizeF size = picture ? BackBuffer->deviceIndependentSize() : QSizeF();
+    const QRect covered(0, 0, qFloor(size.width()), qFloor(size.height()));
+    for (const QRect &bare : event->region().subtracted(covered))
+        painter.fillRect(bare, WaveformRenderer::backgroundBrush());
+    if (!picture)
+        return;
+    const qreal ratio = BackBuffer->devicePixelRatio();
+    const QRectF whole(QPointF(), size);
+    for (const QRect &area : event->region()) {
+        // A logical pixel of margin: at a fractional ratio the area's edges fall inside device
+        // pixels, which the clip to the event's region still lets through and must not miss.
+        const QRectF target = QRectF(area.adjusted(-1, -1, 1, 1)).intersected(whole);
+        if (target.isEmpty())
+            continue;
+        const QRectF source(target.x() * ratio, target.y() * ratio, target.width() * ratio,
+                            target.height() * ratio);
+        painter.drawImage(target, *BackBuffer, source);
+    }
 }
 
 QImage CVandrelViewerView::backBufferImage() const

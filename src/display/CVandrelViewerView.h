@@ -4,6 +4,7 @@
 #include "WaveformRenderer.h"
 
 #include <QEvent>
+#include <QRect>
 #include <QWidget>
 
 #include <atomic>
@@ -37,8 +38,9 @@ public:
     // Stops the RenderThread (at most 3000 ms), then frees the drawing objects. Idempotent.
     void OnDestroy();
 
-    // Draws DisplayFrame into the BackBuffer; the caller asks for the repaint.
-    void RenderFrame();
+    // Draws DisplayFrame into the BackBuffer; the caller asks for the repaint. Returns the part of
+    // the widget the picture changed in, in widget coordinates rounded outwards.
+    QRect RenderFrame();
 
     // A copy of the current picture, in device pixels.
     QImage backBufferImage() const;
@@ -63,7 +65,7 @@ private:
                           const std::shared_ptr<Event> &frameEvent,
                           const std::function<void()> &hook);
     QImage makeBackBuffer() const;
-    void requestRepaint();
+    void requestRepaint(const QRect &changed);
     static QEvent::Type repaintRequestType();
 
     std::unique_ptr<QBrush> BackgroundBrush;
@@ -86,7 +88,10 @@ private:
     std::function<void()> PassHook;
     std::atomic<std::uint64_t> PassCount {0};
     std::atomic<bool> Waiting {false};
+    // Guards SpareRepaintRequest and PendingRepaint.
     std::mutex RepaintLock;
     std::unique_ptr<QEvent> SpareRepaintRequest;
+    // What the passes since the last repaint request was delivered changed, in widget coordinates.
+    QRect PendingRepaint;
     bool Created = false;
 };

@@ -225,16 +225,16 @@ void WaveformRenderer::rebuildLayer(const QImage &target, const Tools &tools,
                     tools.Border,  tools.Grid,      tools.Text, tools.Font};
 }
 
-void WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                              const OverlayTexts &texts)
+QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                               const OverlayTexts &texts)
 {
     if (target.isNull())
-        return;
+        return {};
     const Area area = fitArea(target.width(), target.height());
     if (target.depth() != 32 || area.Width == 0 || area.Height == 0) {
         renderDirect(target, tools, frame, texts);
         TargetKey = 0;
-        return;
+        return target.rect();
     }
 
     bool intact = TargetKey != 0 && target.cacheKey() == TargetKey;
@@ -260,6 +260,8 @@ void WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFra
         applyTransform(painter, scale);
         drawTrace(painter, tools, frame);
     }
+    const QRect previous = TraceRect;
     TraceRect = traceBounds(frame, tools.Trace, scale, target.rect());
     TargetKey = target.cacheKey();
+    return intact ? previous.united(TraceRect) : target.rect();
 }

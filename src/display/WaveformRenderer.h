@@ -43,8 +43,10 @@ public:
     // 16 pt at 96 dpi; Times New Roman or a metric-compatible face, else the generic sans-serif.
     static QFont textFont();
 
-    void render(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                const OverlayTexts &texts);
+    // Returns the device pixels of the target this render may have changed: both traces' bounds
+    // when only the trace moved, the whole target otherwise.
+    QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                 const OverlayTexts &texts);
 
     // The same picture in one pass with no caching: what render() must always equal.
     static void renderDirect(QImage &target, const Tools &tools, const ScopeFrame &frame,
