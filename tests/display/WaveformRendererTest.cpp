@@ -25,6 +25,29 @@ ScopeFrame constantFrame(std::uint8_t sample)
     return frame;
 }
 
+// A trace zigzagging between two sample values.
+ScopeFrame zigzagFrame(std::uint8_t low, std::uint8_t high)
+{
+    ScopeFrame frame;
+    for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
+        frame.Bytes[ScopeFrame::FirstSample + i] = i % 2 ? high : low;
+    return frame;
+}
+
+// The bounding rectangle of the pixels that differ between two images of one size.
+QRect differenceBounds(const QImage &before, const QImage &after)
+{
+    QRect bounds;
+    for (int y = 0; y < after.height(); ++y) {
+        const auto *from = reinterpret_cast<const QRgb *>(before.constScanLine(y));
+        const auto *to = reinterpret_cast<const QRgb *>(after.constScanLine(y));
+        for (int x = 0; x < after.width(); ++x)
+            if (from[x] != to[x])
+                bounds |= QRect(x, y, 1, 1);
+    }
+    return bounds;
+}
+
 TEST(WaveformRenderer, PictureAt640x480)
 {
     const QImage image = picture({640, 480});
@@ -172,6 +195,51 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
     set.GridPen.setColor(Qt::gray);
     set.TextFont.setPointSizeF(20);
     check(other, sine);
+}
+
+TEST(WaveformRenderer, ReportedChangeHoldsEveryChangedPixel)
+{
+    std::mt19937 generator(5);
+    ScopeFrame noise;
+    for (auto &byte : noise.Bytes)
+        byte = static_cast<std::uint8_t>(generator());
+    const ScopeFrame frames[] = {zigzagFrame(30, 31), zigzagFrame(33, 34),
+                                 zigzagFrame(31, 32), noise,
+                                 constantFrame(0x3F), {},
+                                 zigzagFrame(0, 63)};
+
+    WaveformRenderer renderer;
+    const DrawingSet set;
+    for (const QSize size :
+         {QSize(640, 480), QSize(1000, 600), QSize(641, 481), QSize(1920, 1080)}) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        int step = 0;
+        for (const ScopeFrame &frame : frames) {
+            const QImage before = image.copy();
+            const OverlayTexts texts = overlayTexts(frame, step != 3, 2);
+            const QRect changed = renderer.render(image, set.tools(), frame, texts);
+            const QRect difference = differenceBounds(before, image);
+            EXPECT_TRUE(changed.contains(difference))
+                << size.width() << "x" << size.height() << " step " << step;
+            // The first picture and a changed text redraw everything.
+            if (step == 0 || step == 3 || step == 4) {
+                EXPECT_EQ(changed, image.rect()) << size.width() << "x" << size.height();
+            }
+            ++step;
+        }
+    }
+
+    // A trace that moves within a narrow band repaints about that band, not the picture.
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    const OverlayTexts texts = overlayTexts({}, true, 2);
+    renderer.render(image, set.tools(), zigzagFrame(30, 31), texts);
+    const QRect changed = renderer.render(image, set.tools(), zigzagFrame(33, 34), texts);
+    const qreal scale = 1080.0 / LogicalHeight;
+    EXPECT_LE(changed.top(), traceY(34) * scale - 2);
+    EXPECT_GE(changed.bottom(), traceY(30) * scale + 2);
+    EXPECT_LT(changed.height(), 120);
+    EXPECT_LT(changed.right(), TextLeft * scale); // the texts stay
 }
 
 } // namespace
