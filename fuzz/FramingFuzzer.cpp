@@ -1,6 +1,6 @@
-// Feeds arbitrary lines to the framing rules in the order the receive thread applies them, and
-// compares what they store and announce with a model of the line written the other way round:
-// token by token, pushed into a state machine, instead of pulled by reads.
+// Feeds arbitrary lines to the receive thread's own loop, and compares what it stores and announce
+// with a model of the line written the other way round: token by token, pushed into a state
+// machine, instead of pulled by reads.
 //
 // Input: byte 0 holds options, the rest is the line.
 //   bit 0 of byte 0: 0x80 is an escape; the byte after it says what happens at that point on the
@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -170,43 +171,56 @@ void checkMerge(const ScopeFrame &before, const ScopeFrame &after, const BlockBu
     }
 }
 
-// The receive thread's loop with the platform taken out: the run event becomes the paused flag
-// (acquisition is started again whenever the loop would wait for it), the port's loss and the
-// frame event become the source's report and the list of announcements.
-std::vector<Announcement> runReceiveLoop(const std::vector<Token> &tokens)
+// Runs the receive thread's own loop on the line: the run event becomes the paused flag
+// (acquisition is started again whenever the loop waits for it), the port's loss and the frame
+// event become the source's report and the list of announcements. Every merge is checked.
+class LineHost
 {
-    std::atomic<bool> keepReceiving {true};
-    bool paused = false;
-    LineSource source(tokens, keepReceiving, paused);
-    BlockBuffer blockBuffer {};
-    ScopeFrame latestFrame;
-    std::vector<Announcement> announced;
+public:
+    explicit LineHost(const std::vector<Token> &tokens)
+        : Source(tokens, KeepReceiving, Paused)
+    { }
 
-    while (keepReceiving.load()) {
-        paused = false; // the wait for the run event returns once acquisition runs again
-        if (!keepReceiving.load())
-            break;
-        const bool found = readMarker(source);
-        if (source.takeLost()) {
-            announced.push_back({true, 0, latestFrame});
-            continue;
-        }
-        if (!found)
-            continue;
-        for (;;) {
-            if (!keepReceiving.load() || paused)
-                break;
-            const ScopeFrame before = latestFrame;
-            const std::size_t n = readBlock(source, blockBuffer, keepReceiving);
-            mergeBlock(blockBuffer, n, latestFrame);
-            checkMerge(before, latestFrame, blockBuffer, n);
-            announced.push_back({false, n, latestFrame});
-            if (source.takeLost())
-                break;
-        }
+    const std::atomic<bool> &keepReceiving() const { return KeepReceiving; }
+    void waitForRun() { Paused = false; }
+    bool isRunning() const { return !Paused; }
+
+    template<class Read>
+    PortAccess withPort(Read &&read)
+    {
+        read(static_cast<ByteSource &>(Source));
+        return Source.takeLost() ? PortAccess::Lost : PortAccess::Read;
     }
-    return announced;
-}
+
+    void merge(const BlockBuffer &buffer, std::size_t n)
+    {
+        const ScopeFrame before = LatestFrame;
+        mergeBlock(buffer, n, LatestFrame);
+        checkMerge(before, LatestFrame, buffer, n);
+    }
+
+    void announce(std::size_t n) { Announced.push_back({false, n, LatestFrame}); }
+
+    void reportLost(std::optional<std::size_t> storedBlock)
+    {
+        if (storedBlock)
+            Announced.push_back({false, *storedBlock, LatestFrame});
+        else
+            Announced.push_back({true, 0, LatestFrame});
+    }
+
+    // The device is back at once after a loss: there is always a port.
+    [[noreturn]] void pauseWithoutPort() { fail("the loop found no port"); }
+
+    const std::vector<Announcement> &announced() const { return Announced; }
+
+private:
+    std::atomic<bool> KeepReceiving {true};
+    bool Paused = false;
+    LineSource Source;
+    ScopeFrame LatestFrame;
+    std::vector<Announcement> Announced;
+};
 
 // The same line as a state machine that is handed one token at a time.
 class LineModel
@@ -302,7 +316,9 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::vector<Token> tokens = parseLine(data, size);
-    const std::vector<Announcement> announced = runReceiveLoop(tokens);
+    LineHost host(tokens);
+    receiveLoop(host);
+    const std::vector<Announcement> &announced = host.announced();
 
     LineModel model;
     for (const Token &token : tokens)

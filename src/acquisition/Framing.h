@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // The rules that cut the instrument's byte stream into blocks and merge each block into the latest
 // frame. They do no I/O: the receive thread feeds them from its port, tests and the fuzzer from
@@ -59,3 +60,68 @@ std::size_t readBlock(ByteSource &source, BlockBuffer &buffer,
 // 0-3). A block of fewer than 4 bytes carries no complete header and changes nothing. Byte 137 is
 // never written.
 void mergeBlock(const BlockBuffer &buffer, std::size_t n, ScopeFrame &frame);
+
+// What became of the port while a host ran a read on it under its lock.
+enum class PortAccess {
+    Read, // the read ran on the open port
+    NoPort, // no port was open: nothing was read
+    Lost, // the device failed during the read; the host has released the port and recorded why
+};
+
+// The receive loop: waits for acquisition to run, hunts for a marker, then reads, stores and
+// announces block after block while acquisition runs. The receive thread runs it on its port, the
+// fuzzer on a line in memory. A Host provides:
+//   const std::atomic<bool> &keepReceiving();  cleared to end the loop
+//   void waitForRun();                         blocks until acquisition runs (or the loop ends)
+//   bool isRunning();                          the same without waiting
+//   PortAccess withPort(Read &&read);          calls read(ByteSource &) on the open port under
+//                                              the port's lock, if there is a port
+//   void merge(const BlockBuffer &, std::size_t n);  stores a block into the latest frame; called
+//                                              inside read, so under the port's lock
+//   void announce(std::size_t n);              a block of n bytes was stored
+//   void reportLost(std::optional<std::size_t> storedBlock);  once per lost device, after the
+//                                              port's lock is released; storedBlock is the length
+//                                              of the block the loss ended, which this one
+//                                              announcement also covers
+//   void pauseWithoutPort();                   waits between hunting reads while no port is open
+template<class Host>
+void receiveLoop(Host &host)
+{
+    const std::atomic<bool> &keepReceiving = host.keepReceiving();
+    BlockBuffer blockBuffer {};
+
+    while (keepReceiving.load()) {
+        host.waitForRun();
+        if (!keepReceiving.load())
+            break;
+
+        bool found = false;
+        const PortAccess hunt =
+            host.withPort([&](ByteSource &source) { found = readMarker(source); });
+        if (hunt == PortAccess::Lost) {
+            host.reportLost(std::nullopt);
+            continue;
+        }
+        if (hunt == PortAccess::NoPort)
+            host.pauseWithoutPort();
+        if (!found)
+            continue;
+
+        // The lock is released between blocks, so openPort() may take the port away; there is
+        // no block to announce then, and the hunt pauses until a port is back.
+        while (keepReceiving.load() && host.isRunning()) {
+            std::size_t n = 0;
+            const PortAccess access = host.withPort([&](ByteSource &source) {
+                n = readBlock(source, blockBuffer, keepReceiving);
+                host.merge(blockBuffer, n);
+            });
+            if (access == PortAccess::NoPort)
+                break;
+            if (access == PortAccess::Lost) {
+                host.reportLost(n);
+                break;
+            }
+            host.announce(n);
+        }
+    }
+}

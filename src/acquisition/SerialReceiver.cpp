@@ -109,10 +109,6 @@ public:
 
     ByteRead readByte() override
     {
-        if (!Port) {
-            NoPort = true;
-            return {};
-        }
         const SerialPort::Read read = Port->readByte(ReadTimeout, WakeFd);
         switch (read.Status) {
         case SerialPort::ReadStatus::Byte:
@@ -128,14 +124,12 @@ public:
         return {};
     }
 
-    bool noPort() const { return NoPort; }
     // errno of a device failure; 0 when the device is fine.
     int lostError() const { return LostError; }
 
 private:
     SerialPort *const Port;
     const int WakeFd;
-    bool NoPort = false;
     int LostError = 0;
 };
 
@@ -325,71 +319,70 @@ void pauseWithoutPort(int wakeFd)
     (void)::poll(&fd, 1, static_cast<int>(NoPortPause.count()));
 }
 
+// Runs the receive loop on the Link's port and events.
+template<class LinkType>
+class PortHost
+{
+public:
+    PortHost(LinkType &link, Event &runEvent, Event &frameEvent,
+             const std::function<void(const PortFailure &)> &portLost)
+        : Link(link)
+        , RunEvent(runEvent)
+        , FrameEvent(frameEvent)
+        , PortLost(portLost)
+    { }
+
+    const std::atomic<bool> &keepReceiving() const { return Link.KeepReceiving; }
+    void waitForRun() { RunEvent.wait(); }
+    bool isRunning() { return RunEvent.waitFor(std::chrono::milliseconds(0)); }
+
+    template<class Read>
+    PortAccess withPort(Read &&read)
+    {
+        std::scoped_lock lock(Link.ReceiverLock);
+        if (!Link.Port)
+            return PortAccess::NoPort;
+        PortSource source(Link.Port.get(), Link.WakeFd);
+        read(static_cast<ByteSource &>(source));
+        if (!source.lostError())
+            return PortAccess::Read;
+        Lost = Link.releaseLostPort(source.lostError());
+        return PortAccess::Lost;
+    }
+
+    void merge(const BlockBuffer &buffer, std::size_t n)
+    {
+        std::scoped_lock lock(Link.FrameLock);
+        mergeBlock(buffer, n, Link.LatestFrame);
+    }
+
+    void announce(std::size_t) { FrameEvent.set(); }
+
+    // One signal tells the picture of the loss and of the block it ended, if any. The handler
+    // runs outside every lock: it may take locks of its own.
+    void reportLost(std::optional<std::size_t>)
+    {
+        FrameEvent.set();
+        if (PortLost)
+            PortLost(Lost);
+    }
+
+    void pauseWithoutPort() { ::pauseWithoutPort(Link.WakeFd); }
+
+private:
+    LinkType &Link;
+    Event &RunEvent;
+    Event &FrameEvent;
+    const std::function<void(const PortFailure &)> &PortLost;
+    PortFailure Lost;
+};
+
 } // namespace
 
 void SerialReceiver::receiveLoop(const std::shared_ptr<Link> &linkOwner,
                                  std::shared_ptr<Event> runEvent, std::shared_ptr<Event> frameEvent,
                                  std::function<void(const PortFailure &)> portLost)
 {
-    Link &link = *linkOwner;
-    BlockBuffer blockBuffer {};
-
-    // Called after the lock is released: the handler may take locks of its own.
-    const auto reportLost = [&](const PortFailure &failure) {
-        frameEvent->set();
-        if (portLost)
-            portLost(failure);
-    };
-
-    while (link.KeepReceiving.load()) {
-        runEvent->wait();
-        if (!link.KeepReceiving.load())
-            break;
-
-        bool found = false;
-        bool noPort = false;
-        std::optional<PortFailure> lost;
-        {
-            std::scoped_lock lock(link.ReceiverLock);
-            PortSource source(link.Port.get(), link.WakeFd);
-            found = readMarker(source);
-            noPort = source.noPort();
-            if (source.lostError())
-                lost = link.releaseLostPort(source.lostError());
-        }
-        if (lost) {
-            reportLost(*lost);
-            continue;
-        }
-        if (!found) {
-            if (noPort)
-                pauseWithoutPort(link.WakeFd);
-            continue;
-        }
-
-        for (;;) {
-            if (!link.KeepReceiving.load() || !runEvent->waitFor(std::chrono::milliseconds(0)))
-                break;
-            {
-                std::scoped_lock lock(link.ReceiverLock);
-                // openPort() may have taken the port away between two blocks; there is no block
-                // to announce then, and the hunt pauses until a port is back.
-                if (!link.Port)
-                    break;
-                PortSource source(link.Port.get(), link.WakeFd);
-                const std::size_t n = readBlock(source, blockBuffer, link.KeepReceiving);
-                {
-                    std::scoped_lock frameLock(link.FrameLock);
-                    mergeBlock(blockBuffer, n, link.LatestFrame);
-                }
-                if (source.lostError())
-                    lost = link.releaseLostPort(source.lostError());
-            }
-            if (lost) {
-                reportLost(*lost); // also announces the block just stored
-                break;
-            }
-            frameEvent->set();
-        }
-    }
+    PortHost<Link> host(*linkOwner, *runEvent, *frameEvent, portLost);
+    ::receiveLoop(host);
 }
