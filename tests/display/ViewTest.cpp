@@ -4,7 +4,10 @@
 #include "PseudoTerminal.h"
 #include "RenderTestSupport.h"
 #include "SerialReceiver.h"
+#include "WaveformGeometry.h"
 
+#include <QPaintEvent>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+#include <vector>
 
 using namespace RenderTest;
 using namespace std::chrono_literals;
@@ -197,6 +201,84 @@ TEST_F(ViewTest, PausedReceiverGivesNoPassAndRunningDrawsTheLine)
     EXPECT_TRUE(waitUntil([&] { return view.renderPassCount() >= 1; }));
     // The window shows it once the repaint the thread asked for has run.
     EXPECT_TRUE(waitUntil([&] { return devicePixels(view.grab().toImage()) == picture; }));
+    ::unsetenv(portOverrideVariable(index).c_str());
+}
+
+// Records the region of every paint the view receives.
+class PaintRecorder : public QObject
+{
+public:
+    std::vector<QRegion> Regions;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            Regions.push_back(static_cast<QPaintEvent *>(event)->region());
+        return false;
+    }
+};
+
+TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
+{
+    PseudoTerminal line;
+    const int index = PortCount - 1;
+    ASSERT_EQ(::setenv(portOverrideVariable(index).c_str(), line.slavePath().c_str(), 1), 0);
+    ASSERT_TRUE(Receiver.openPort(index));
+    Receiver.run();
+    CVandrelViewerView view;
+    create(view);
+    PaintRecorder recorder;
+    view.installEventFilter(&recorder);
+    // What the window really shows: the offscreen platform grabs its backing store, which a
+    // paint only partly overwrites, unlike grab(), which paints the whole widget afresh.
+    const auto shown = [&] {
+        return devicePixels(view.screen()->grabWindow(view.winId()).toImage());
+    };
+    ASSERT_TRUE(line.write(std::vector<std::uint8_t> {0x7C}));
+
+    // Zigzags between two levels; each frame is complete when its closing marker arrives.
+    // Returns what was painted for it and the pixels it changed in the picture.
+    QImage previous;
+    const auto send = [&](int low, int high) {
+        std::vector<std::uint8_t> data(ScopeFrame::Size - 1, 0);
+        data[0] = 0x04 | 0x20;
+        data[1] = 0x03;
+        for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
+            data[ScopeFrame::FirstSample + i] = static_cast<std::uint8_t>(i % 2 ? high : low);
+        ScopeFrame frame;
+        std::copy(data.begin(), data.end(), frame.Bytes.begin());
+        data.push_back(0x7C);
+        const QImage picture = directPicture({640, 480}, frame, overlayTexts(frame, true, index));
+
+        recorder.Regions.clear();
+        EXPECT_TRUE(line.write(data));
+        EXPECT_TRUE(waitUntil([&] { return devicePixels(view.backBufferImage()) == picture; }));
+        EXPECT_TRUE(waitUntil([&] { return shown() == picture; })) << low << "," << high;
+        QRegion painted;
+        for (const QRegion &region : recorder.Regions)
+            painted |= region;
+        QRegion changed;
+        for (int y = 0; y < picture.height() && !previous.isNull(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                if (picture.pixel(x, y) != previous.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+        previous = picture;
+        return std::pair(painted, changed);
+    };
+
+    send(30, 31); // with the first frame the texts change: a whole repaint
+    for (const auto &[low, high] : {std::pair(33, 34), std::pair(28, 30), std::pair(29, 35)}) {
+        const auto [painted, changed] = send(low, high);
+        EXPECT_FALSE(changed.isEmpty());
+        EXPECT_TRUE(changed.subtracted(painted).isEmpty()) << low << "," << high;
+        // Near both traces: not the graticule's far rows, not the texts.
+        EXPECT_LT(painted.boundingRect().height(), 100) << low << "," << high;
+        EXPECT_LT(painted.boundingRect().right(), WaveformGeometry::TextLeft) << low << "," << high;
+    }
+    // Traces far apart, each shown exactly.
+    for (int k = 0; k < 6; ++k)
+        send(10 + 7 * k, 50 - 5 * k);
     ::unsetenv(portOverrideVariable(index).c_str());
 }
 
