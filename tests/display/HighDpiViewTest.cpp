@@ -34,4 +34,33 @@ TEST(HighDpiView, BackBufferHasTheScreensDevicePixels)
     EXPECT_EQ(shown, expected);
 }
 
+// A paint of part of the widget copies exactly the picture's device pixels under it.
+TEST(HighDpiView, PartialPaintCopiesTheDevicePixelsUnderIt)
+{
+    SerialReceiver receiver;
+    receiver.start();
+    CVandrelViewerView view;
+    view.resize(321, 241);
+    view.show();
+    view.SetReceiver(&receiver);
+    view.OnCreate();
+    QImage picture = view.backBufferImage();
+    picture.setDevicePixelRatio(1);
+    ASSERT_EQ(picture.size(), QSize(642, 482));
+
+    const QRegion areas[] = {QRect(13, 7, 50, 31), QRect(0, 200, 321, 41),
+                             QRegion(QRect(100, 100, 30, 30)) | QRect(250, 3, 60, 9)};
+    for (const QRegion &area : areas) {
+        QImage shown(picture.size(), QImage::Format_RGB32);
+        shown.setDevicePixelRatio(2);
+        shown.fill(Qt::red);
+        view.render(&shown, area.boundingRect().topLeft(), area);
+        shown.setDevicePixelRatio(1);
+        for (const QRect &rect : area) {
+            const QRect pixels(rect.topLeft() * 2, rect.size() * 2);
+            EXPECT_EQ(shown.copy(pixels), picture.copy(pixels)) << rect.x() << "," << rect.y();
+        }
+    }
+}
+
 } // namespace
