@@ -88,17 +88,16 @@ void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const Ov
                          texts[static_cast<std::size_t>(line)]);
 }
 
-// Every device pixel the trace can touch: its logical bounds widened by the pen and by the
-// anti-aliasing fringe.
-QRect traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale, const QRect &limit)
+// Strips of this many segments get bounds of their own, so where the trace keeps to a narrow band
+// only that band is restored and repainted, even when it spans the height elsewhere.
+constexpr int StripSegments = 8;
+
+// Every device pixel the trace can touch: each strip's logical bounds widened by the pen and by
+// the anti-aliasing fringe. A strip's last sample is the next one's first, so every segment lies
+// wholly inside one strip.
+QRegion traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale,
+                    const QRect &limit)
 {
-    int top = GraticuleMax;
-    int bottom = 0;
-    for (int i = 0; i < SampleCount; ++i) {
-        const int y = traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
-        top = std::min(top, y);
-        bottom = std::max(bottom, y);
-    }
     const qreal reach = pen.widthF() / 2 + 1;
     const auto low = [](qreal logical, qreal factor) {
         return static_cast<int>(std::floor(logical * factor + 0.5)) - 2;
@@ -106,10 +105,23 @@ QRect traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale, 
     const auto high = [](qreal logical, qreal factor) {
         return static_cast<int>(std::ceil(logical * factor + 0.5)) + 2;
     };
-    const QRect bounds(
-        QPoint(low(traceX(0) - reach, scale.X), low(top - reach, scale.Y)),
-        QPoint(high(traceX(SampleCount - 1) + reach, scale.X), high(bottom + reach, scale.Y)));
-    return bounds.intersected(limit);
+    QRegion area;
+    for (int first = 0; first < SampleCount - 1; first += StripSegments) {
+        const int last = std::min(first + StripSegments, SampleCount - 1);
+        int top = GraticuleMax;
+        int bottom = 0;
+        for (int i = first; i <= last; ++i) {
+            const int y =
+                traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+        const QRect bounds(
+            QPoint(low(traceX(first) - reach, scale.X), low(top - reach, scale.Y)),
+            QPoint(high(traceX(last) + reach, scale.X), high(bottom + reach, scale.Y)));
+        area |= bounds.intersected(limit);
+    }
+    return area;
 }
 
 void copyPixels(uchar *to, const QImage &from, qsizetype stride, const QRect &rect)
@@ -196,7 +208,7 @@ void WaveformRenderer::clear()
     Key.reset();
     Layer = QImage();
     TargetKey = 0;
-    TraceRect = QRect();
+    TraceArea = QRegion();
 }
 
 bool WaveformRenderer::LayerKey::matches(const QImage &target, const Tools &tools,
@@ -225,8 +237,8 @@ void WaveformRenderer::rebuildLayer(const QImage &target, const Tools &tools,
                     tools.Border,  tools.Grid,      tools.Text, tools.Font};
 }
 
-QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                               const OverlayTexts &texts)
+QRegion WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                                 const OverlayTexts &texts)
 {
     if (target.isNull())
         return {};
@@ -234,7 +246,7 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     if (target.depth() != 32 || area.Width == 0 || area.Height == 0) {
         renderDirect(target, tools, frame, texts);
         TargetKey = 0;
-        return target.rect();
+        return QRegion(target.rect());
     }
 
     bool intact = TargetKey != 0 && target.cacheKey() == TargetKey;
@@ -245,9 +257,10 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
 
     uchar *bits = target.bits();
     const qsizetype stride = target.bytesPerLine();
-    if (intact)
-        copyPixels(bits, Layer, stride, TraceRect);
-    else if (stride == Layer.bytesPerLine())
+    if (intact) {
+        for (const QRect &rect : TraceArea)
+            copyPixels(bits, Layer, stride, rect);
+    } else if (stride == Layer.bytesPerLine())
         std::memcpy(bits, Layer.constBits(), static_cast<std::size_t>(Layer.sizeInBytes()));
     else
         copyPixels(bits, Layer, stride, target.rect());
@@ -260,8 +273,8 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
         applyTransform(painter, scale);
         drawTrace(painter, tools, frame);
     }
-    const QRect previous = TraceRect;
-    TraceRect = traceBounds(frame, tools.Trace, scale, target.rect());
+    const QRegion previous = TraceArea;
+    TraceArea = traceBounds(frame, tools.Trace, scale, target.rect());
     TargetKey = target.cacheKey();
-    return intact ? previous.united(TraceRect) : target.rect();
+    return intact ? previous.united(TraceArea) : QRegion(target.rect());
 }

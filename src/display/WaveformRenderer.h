@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPen>
 #include <QRect>
+#include <QRegion>
 
 #include <cstdint>
 #include <optional>
@@ -45,8 +46,8 @@ public:
 
     // Returns the device pixels of the target this render may have changed: both traces' bounds
     // when only the trace moved, the whole target otherwise.
-    QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                 const OverlayTexts &texts);
+    QRegion render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                   const OverlayTexts &texts);
 
     // The same picture in one pass with no caching: what render() must always equal.
     static void renderDirect(QImage &target, const Tools &tools, const ScopeFrame &frame,
@@ -73,8 +74,8 @@ private:
 
     std::optional<LayerKey> Key;
     QImage Layer;
-    // The target as this renderer last left it: layer plus a trace inside TraceRect. A target
+    // The target as this renderer last left it: layer plus a trace inside TraceArea. A target
     // with another key was changed by someone else, so all of it comes from the layer again.
     qint64 TargetKey = 0;
-    QRect TraceRect;
+    QRegion TraceArea;
 };
