@@ -188,7 +188,7 @@ QEvent::Type CVandrelViewerView::repaintRequestType()
 // thread, the event never crosses threads behind the toolkit's back; a request still queued
 // when the view is deleted is discarded with it. The changed areas gather under the same lock as
 // the spare, so a pass's area is either taken by the request in flight or posts a new one.
-void CVandrelViewerView::requestRepaint(const QRegion &changed)
+void CVandrelViewerView::requestRepaint(const QRect &changed)
 {
     if (changed.isEmpty())
         return;
@@ -206,17 +206,17 @@ bool CVandrelViewerView::event(QEvent *event)
 {
     if (event->type() != repaintRequestType())
         return QWidget::event(event);
-    QRegion changed;
+    QRect changed;
     {
         std::scoped_lock lock(RepaintLock);
-        changed = std::exchange(PendingRepaint, QRegion());
+        changed = std::exchange(PendingRepaint, QRect());
         SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
     update(changed);
     return true;
 }
 
-QRegion CVandrelViewerView::RenderFrame()
+QRect CVandrelViewerView::RenderFrame()
 {
     const bool running = Receiver && Receiver->isRunning();
     const int port = running ? Receiver->currentPort() : -1;
@@ -227,17 +227,14 @@ QRegion CVandrelViewerView::RenderFrame()
         return {};
     const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
                                          *GridPen,         *TextBrush, *TextFont};
-    const QRegion changed = Renderer.render(*BackBuffer, tools, DisplayFrame,
-                                            overlayTexts(DisplayFrame, running, port));
+    const QRect changed = Renderer.render(*BackBuffer, tools, DisplayFrame,
+                                          overlayTexts(DisplayFrame, running, port));
     // The picture's own ratio, not the widget's: they differ on another screen until the next
     // resize, and the pixels are the picture's.
     const qreal ratio = BackBuffer->devicePixelRatio();
-    QRegion logical;
-    for (const QRect &rect : changed)
-        logical |=
-            QRectF(rect.x() / ratio, rect.y() / ratio, rect.width() / ratio, rect.height() / ratio)
-                .toAlignedRect();
-    return logical;
+    return QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
+                  changed.height() / ratio)
+        .toAlignedRect();
 }
 
 void CVandrelViewerView::OnSize()

@@ -4,7 +4,7 @@
 #include "WaveformRenderer.h"
 
 #include <QEvent>
-#include <QRegion>
+#include <QRect>
 #include <QWidget>
 
 #include <atomic>
@@ -40,7 +40,7 @@ public:
 
     // Draws DisplayFrame into the BackBuffer; the caller asks for the repaint. Returns the part of
     // the widget the picture changed in, in widget coordinates rounded outwards.
-    QRegion RenderFrame();
+    QRect RenderFrame();
 
     // A copy of the current picture, in device pixels.
     QImage backBufferImage() const;
@@ -65,7 +65,7 @@ private:
                           const std::shared_ptr<Event> &frameEvent,
                           const std::function<void()> &hook);
     QImage makeBackBuffer() const;
-    void requestRepaint(const QRegion &changed);
+    void requestRepaint(const QRect &changed);
     static QEvent::Type repaintRequestType();
 
     std::unique_ptr<QBrush> BackgroundBrush;
@@ -92,6 +92,6 @@ private:
     std::mutex RepaintLock;
     std::unique_ptr<QEvent> SpareRepaintRequest;
     // What the passes since the last repaint request was delivered changed, in widget coordinates.
-    QRegion PendingRepaint;
+    QRect PendingRepaint;
     bool Created = false;
 };

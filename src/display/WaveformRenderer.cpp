@@ -89,7 +89,7 @@ void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const Ov
 }
 
 // Strips of this many segments get bounds of their own, so where the trace keeps to a narrow band
-// only that band is restored and repainted, even when it spans the height elsewhere.
+// only that band is restored, even when it spans the height elsewhere.
 constexpr int StripSegments = 8;
 
 // Every device pixel the trace can touch: each strip's logical bounds widened by the pen and by
@@ -237,8 +237,8 @@ void WaveformRenderer::rebuildLayer(const QImage &target, const Tools &tools,
                     tools.Border,  tools.Grid,      tools.Text, tools.Font};
 }
 
-QRegion WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                                 const OverlayTexts &texts)
+QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                               const OverlayTexts &texts)
 {
     if (target.isNull())
         return {};
@@ -246,7 +246,7 @@ QRegion WaveformRenderer::render(QImage &target, const Tools &tools, const Scope
     if (target.depth() != 32 || area.Width == 0 || area.Height == 0) {
         renderDirect(target, tools, frame, texts);
         TargetKey = 0;
-        return QRegion(target.rect());
+        return target.rect();
     }
 
     bool intact = TargetKey != 0 && target.cacheKey() == TargetKey;
@@ -276,5 +276,5 @@ QRegion WaveformRenderer::render(QImage &target, const Tools &tools, const Scope
     const QRegion previous = TraceArea;
     TraceArea = traceBounds(frame, tools.Trace, scale, target.rect());
     TargetKey = target.cacheKey();
-    return intact ? previous.united(TraceArea) : QRegion(target.rect());
+    return intact ? previous.united(TraceArea).boundingRect() : target.rect();
 }

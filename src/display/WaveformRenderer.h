@@ -44,10 +44,11 @@ public:
     // 16 pt at 96 dpi; Times New Roman or a metric-compatible face, else the generic sans-serif.
     static QFont textFont();
 
-    // Returns the device pixels of the target this render may have changed: both traces' bounds
-    // when only the trace moved, the whole target otherwise.
-    QRegion render(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                   const OverlayTexts &texts);
+    // Returns the device pixels of the target this render may have changed: the bounds of both
+    // traces when only the trace moved, the whole target otherwise. One rectangle: a repaint of
+    // many small ones costs more than the few pixels it saves.
+    QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                 const OverlayTexts &texts);
 
     // The same picture in one pass with no caching: what render() must always equal.
     static void renderDirect(QImage &target, const Tools &tools, const ScopeFrame &frame,
