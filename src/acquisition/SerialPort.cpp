@@ -83,6 +83,15 @@ SerialPort::Read SerialPort::readByte(std::chrono::milliseconds timeout, int can
         result.ErrorNumber = EBADF;
         return result;
     }
+    // A frame arrives in one burst, so most reads find their byte already queued: take it without
+    // a poll first. Anything else (nothing queued, a hang-up, an error) is judged by the poll
+    // below.
+    std::uint8_t queued = 0;
+    if (::read(Fd, &queued, 1) == 1) {
+        result.Status = ReadStatus::Byte;
+        result.Value = queued & 0x7F;
+        return result;
+    }
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         const auto left =
