@@ -214,6 +214,9 @@ public:
         Sent.store(0);
         Thread = std::thread([this, first] { stream(first); });
     }
+    // Asks the writer to end after the frame it is on, without waiting for it: the watcher must
+    // keep seeing passes meanwhile.
+    void requestStop() { Stop.store(true); }
     void stop()
     {
         Stop.store(true);
@@ -288,7 +291,7 @@ void measure(SerialReceiver &receiver, CVandrelViewerView &view, int master, Fig
         std::optional<Clock::time_point> watchUntil;
         while (!watchUntil || Clock::now() < *watchUntil) {
             if (!watchUntil && writer.sent() >= LatencyFrames) {
-                writer.stop();
+                writer.requestStop();
                 watchUntil = Clock::now() + 300ms;
             }
             std::this_thread::sleep_for(100us);
@@ -304,6 +307,7 @@ void measure(SerialReceiver &receiver, CVandrelViewerView &view, int master, Fig
             else
                 ++figures.Undecoded;
         }
+        writer.stop();
         figures.LatencySent = writer.sent();
         std::map<unsigned, double> firstShown;
         for (const auto &[seq, finished] : drawn) {
