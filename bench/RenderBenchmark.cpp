@@ -45,16 +45,7 @@ std::array<ScopeFrame, 2> noiseFrames()
     });
 }
 
-struct Setup
-{
-    QBrush Background = WaveformRenderer::backgroundBrush();
-    QPen Trace = WaveformRenderer::tracePen();
-    QPen Border = WaveformRenderer::borderPen();
-    QPen Grid = WaveformRenderer::gridPen();
-    QBrush Text = WaveformRenderer::textBrush();
-    QFont Font = WaveformRenderer::textFont();
-    WaveformRenderer::Tools tools() const { return {Background, Trace, Border, Grid, Text, Font}; }
-};
+using Setup = WaveformRenderer::StandardTools;
 
 QImage backBuffer(const benchmark::State &state)
 {

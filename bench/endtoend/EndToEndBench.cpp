@@ -415,14 +415,8 @@ int main(int argc, char **argv)
         const std::vector<std::uint8_t> data = frameData(0xA5C3);
         std::copy(data.begin(), data.end(), frame.Bytes.begin());
         QImage picture(ViewWidth, ViewHeight, QImage::Format_RGB32);
-        const QBrush background = WaveformRenderer::backgroundBrush();
-        const QPen trace = WaveformRenderer::tracePen();
-        const QPen border = WaveformRenderer::borderPen();
-        const QPen grid = WaveformRenderer::gridPen();
-        const QBrush text = WaveformRenderer::textBrush();
-        const QFont font = WaveformRenderer::textFont();
-        WaveformRenderer::renderDirect(picture, {background, trace, border, grid, text, font},
-                                       frame, overlayTexts(frame, true, 0));
+        WaveformRenderer::renderDirect(picture, WaveformRenderer::StandardTools().tools(), frame,
+                                       overlayTexts(frame, true, 0));
         if (decode(picture) != 0xA5C3u) {
             std::fprintf(stderr,
                          "vandrel-e2e-bench: cannot read the sequence number back from "

@@ -44,6 +44,18 @@ public:
     // 16 pt at 96 dpi; Times New Roman or a metric-compatible face, else the generic sans-serif.
     static QFont textFont();
 
+    // The drawing objects with those values, held together: for pictures drawn outside a view.
+    struct StandardTools
+    {
+        QBrush Background = backgroundBrush();
+        QPen Trace = tracePen();
+        QPen Border = borderPen();
+        QPen Grid = gridPen();
+        QBrush Text = textBrush();
+        QFont Font = textFont();
+        Tools tools() const { return {Background, Trace, Border, Grid, Text, Font}; }
+    };
+
     // Returns the device pixels of the target this render may have changed: the bounds of both
     // traces when only the trace moved, the whole target otherwise. One rectangle: a repaint of
     // many small ones costs more than the few pixels it saves.

@@ -70,13 +70,7 @@ const OverlayTexts ConnectedTexts = {u"Connect: COM1"_s,         u"Coupling: DC"
 QImage expectedTexts(const QSize &view, const ScopeFrame &frame, const OverlayTexts &texts)
 {
     QImage image(view, QImage::Format_RGB32);
-    const QBrush background = WaveformRenderer::backgroundBrush();
-    const QPen trace = WaveformRenderer::tracePen(), border = WaveformRenderer::borderPen(),
-               grid = WaveformRenderer::gridPen();
-    const QBrush text = WaveformRenderer::textBrush();
-    const QFont font = WaveformRenderer::textFont();
-    WaveformRenderer::renderDirect(image, {background, trace, border, grid, text, font}, frame,
-                                   texts);
+    WaveformRenderer::renderDirect(image, WaveformRenderer::StandardTools().tools(), frame, texts);
     return image;
 }
 

@@ -70,13 +70,7 @@ inline QImage expectedPicture(const CVandrelViewerView &view, const ScopeFrame &
     const QImage shown = view.backBufferImage();
     QImage picture(shown.size(), shown.format());
     picture.setDevicePixelRatio(shown.devicePixelRatio());
-    const QBrush background = WaveformRenderer::backgroundBrush();
-    const QPen trace = WaveformRenderer::tracePen();
-    const QPen border = WaveformRenderer::borderPen();
-    const QPen grid = WaveformRenderer::gridPen();
-    const QBrush text = WaveformRenderer::textBrush();
-    const QFont font = WaveformRenderer::textFont();
-    WaveformRenderer::renderDirect(picture, {background, trace, border, grid, text, font}, frame,
+    WaveformRenderer::renderDirect(picture, WaveformRenderer::StandardTools().tools(), frame,
                                    overlayTexts(frame, running, port));
     return picture;
 }
