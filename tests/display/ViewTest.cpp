@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -238,7 +239,7 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
     ASSERT_TRUE(line.write(std::vector<std::uint8_t> {0x7C}));
 
     // Zigzags between two levels; each frame is complete when its closing marker arrives.
-    // Returns what was painted for it and the pixels it changed in the picture.
+    // Returns the paints made for it and the pixels it changed in the picture.
     QImage previous;
     const auto send = [&](int low, int high) {
         std::vector<std::uint8_t> data(ScopeFrame::Size - 1, 0);
@@ -255,26 +256,32 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
         EXPECT_TRUE(line.write(data));
         EXPECT_TRUE(waitUntil([&] { return devicePixels(view.backBufferImage()) == picture; }));
         EXPECT_TRUE(waitUntil([&] { return shown() == picture; })) << low << "," << high;
-        QRegion painted;
-        for (const QRegion &region : recorder.Regions)
-            painted |= region;
         QRegion changed;
         for (int y = 0; y < picture.height() && !previous.isNull(); ++y)
             for (int x = 0; x < picture.width(); ++x)
                 if (picture.pixel(x, y) != previous.pixel(x, y))
                     changed |= QRect(x, y, 1, 1);
         previous = picture;
-        return std::pair(painted, changed);
+        return std::pair(recorder.Regions, changed);
     };
 
     send(30, 31); // with the first frame the texts change: a whole repaint
     for (const auto &[low, high] : {std::pair(33, 34), std::pair(28, 30), std::pair(29, 35)}) {
-        const auto [painted, changed] = send(low, high);
-        EXPECT_FALSE(changed.isEmpty());
-        EXPECT_TRUE(changed.subtracted(painted).isEmpty()) << low << "," << high;
-        // Near both traces: not the graticule's far rows, not the texts.
-        EXPECT_LT(painted.boundingRect().height(), 100) << low << "," << high;
-        EXPECT_LT(painted.boundingRect().right(), WaveformGeometry::TextLeft) << low << "," << high;
+        // One paint covers every changed pixel and stays near both traces: not the graticule's
+        // far rows, not the texts. On a loaded machine the platform may ask for a whole repaint
+        // of its own, which can swallow ours, so a step gets a few tries.
+        bool banded = false;
+        for (int attempt = 0; attempt < 3 && !banded; ++attempt) {
+            send(30, 31);
+            const auto [paints, changed] = send(low, high);
+            EXPECT_FALSE(changed.isEmpty());
+            banded = std::any_of(paints.begin(), paints.end(), [&](const QRegion &painted) {
+                return changed.subtracted(painted).isEmpty()
+                    && painted.boundingRect().height() < 100
+                    && painted.boundingRect().right() < WaveformGeometry::TextLeft;
+            });
+        }
+        EXPECT_TRUE(banded) << low << "," << high;
     }
     // Traces far apart, each shown exactly.
     for (int k = 0; k < 6; ++k)
