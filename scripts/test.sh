@@ -27,10 +27,16 @@ build_and_test() {
     cmake --build "$root/$dir" -j "$jobs"
     echo "=== $dir: tests"
     ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 300
+    # Reaching here means every case passed (set -e).
+    passed=$((passed + $(ctest --test-dir "$root/$dir" -N | sed -n 's/^Total Tests: //p')))
 }
+passed=0
 
 build_and_test build
-[ "$quick" -eq 1 ] && exit 0
+if [ "$quick" -eq 1 ]; then
+    echo "tests: $passed passed, 0 failed"
+    exit 0
+fi
 
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -42,3 +48,6 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_mod
 
 echo "=== fuzzing the framing rules"
 scripts/fuzz.sh 60
+passed=$((passed + 1))
+
+echo "tests: $passed passed, 0 failed"
