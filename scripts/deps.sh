@@ -1,17 +1,52 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need, when any is missing.
+# Installs the Debian 12 packages of the named sets when any is missing, with sudo when not root.
+# Usage: scripts/deps.sh SET...   (sets: run build headless test fuzz; --list prints the packages)
+#   run       what the viewer needs at run time beyond its shared libraries: the fonts it draws with
+#   build     compiler, CMake, Qt headers; help2man for the manual pages; file and dpkg-dev for cpack
+#   headless  a virtual X server, window control and window capture (scripts/run.sh without a
+#             display, and the tests of the real executable)
+#   test      GoogleTest, Benchmark, the other Japanese fonts the package accepts, the validators
+#             of the desktop entry, metainfo and package; includes headless
+#   fuzz      clang with libFuzzer
 set -euo pipefail
 
-packages=(
-    g++ cmake ninja-build pkg-config file dpkg-dev
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
-    qt6-qpa-plugins
-    libgtest-dev libbenchmark-dev
-    clang-14 libclang-rt-14-dev
-    fonts-liberation fonts-noto-cjk fontconfig
-    xvfb xauth xdotool x11-apps imagemagick
-    appstream desktop-file-utils
-)
+packages_of() {
+    case "$1" in
+        run) echo fonts-liberation fonts-noto-cjk ;;
+        build) echo g++ cmake ninja-build qt6-base-dev qt6-svg-dev help2man file dpkg-dev ;;
+        headless) echo xvfb xdotool imagemagick ;;
+        test)
+            echo libgtest-dev libbenchmark-dev fonts-ipafont-gothic fonts-vlgothic \
+                appstream desktop-file-utils lintian
+            packages_of headless
+            ;;
+        fuzz) echo clang-14 libclang-rt-14-dev ;;
+        *)
+            echo "deps.sh: unknown set '$1' (run, build, headless, test, fuzz)" >&2
+            return 2
+            ;;
+    esac
+}
+
+list=0
+packages=()
+for arg in "$@"; do
+    if [ "$arg" = --list ]; then
+        list=1
+        continue
+    fi
+    set_packages=$(packages_of "$arg") || exit 2
+    read -r -a more <<<"$set_packages"
+    packages+=("${more[@]}")
+done
+if [ ${#packages[@]} -eq 0 ]; then
+    echo "usage: scripts/deps.sh [--list] SET...   (sets: run build headless test fuzz)" >&2
+    exit 2
+fi
+if [ "$list" -eq 1 ]; then
+    printf '%s\n' "${packages[@]}" | sort -u
+    exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,6 +54,7 @@ for p in "${packages[@]}"; do
     [ "$status" = installed ] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+read -r -a missing <<<"$(printf '%s\n' "${missing[@]}" | sort -u | tr '\n' ' ')"
 
 echo "Installing missing packages: ${missing[*]}"
 sudo=()

@@ -7,9 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/deps.sh
+sets=(run build)
+[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || sets+=(headless)
+scripts/deps.sh "${sets[@]}"
 cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
-cmake --build "$root/build" -j "$(nproc)" --target VandrelViewer vandrel-instrument
+# The whole default target: installing needs the icons and manual pages as well as the programs.
+cmake --build "$root/build" -j "$(nproc)"
 
 pids=()
 cleanup() {

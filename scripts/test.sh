@@ -15,7 +15,9 @@ for arg in "$@"; do
     esac
 done
 
-scripts/deps.sh
+sets=(run build test)
+[ "$quick" -eq 1 ] || sets+=(fuzz)
+scripts/deps.sh "${sets[@]}"
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -23,7 +25,8 @@ export QT_QPA_PLATFORM=offscreen
 build_and_test() {
     local dir=$1; shift
     echo "=== $dir: configure and build"
-    cmake -S "$root" -B "$root/$dir" -G Ninja -DVANDREL_WERROR=ON "$@" >/dev/null
+    cmake -S "$root" -B "$root/$dir" -G Ninja -DVANDREL_WERROR=ON -DVANDREL_BUILD_TESTS=ON "$@" \
+        >/dev/null
     cmake --build "$root/$dir" -j "$jobs"
     echo "=== $dir: tests"
     ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 300
