@@ -2,7 +2,7 @@
 # Installs the program built by scripts/run.sh, or removes it again; as root directly, otherwise
 # through sudo.
 #   scripts/install.sh                    cmake --install into /usr/local
-#   scripts/install.sh --uninstall        removes exactly the files that put there
+#   scripts/install.sh --uninstall        removes the files and folders that put there
 #   scripts/install.sh --deb              builds the two Debian packages (cpack) and installs them
 #   scripts/install.sh --deb --uninstall  removes both packages (apt-get purge)
 set -euo pipefail
@@ -22,23 +22,22 @@ done
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+prefix=/usr/local
+manifest=$build/install_manifest.txt
+created=$build/install_created_dirs.txt
 
 if [ "$deb" -eq 1 ] && [ "$uninstall" -eq 1 ]; then
     exec "${as_root[@]}" apt-get purge -y vandrelviewer vandrelviewer-instrument
 fi
 
 if [ "$uninstall" -eq 1 ]; then
-    manifest=$build/install_manifest.txt
     [ -f "$manifest" ] || { echo "install.sh: nothing installed from $build" >&2; exit 1; }
-    # The manifest lists files only; the folders of the program's own go with them when empty.
     xargs -d '\n' "${as_root[@]}" rm -f -- <"$manifest"
-    for dir in examples ""; do
-        "${as_root[@]}" rmdir --ignore-fail-on-non-empty "/usr/local/share/doc/vandrelviewer/$dir" \
-            2>/dev/null || true
-    done
-    "${as_root[@]}" rmdir --ignore-fail-on-non-empty /usr/local/share/doc/vandrelviewer-instrument \
-        2>/dev/null || true
-    "${as_root[@]}" rm -f -- "$manifest"
+    # Then the folders the installation made, deepest first, as far as they are empty now.
+    if [ -f "$created" ]; then
+        sort -r "$created" | xargs -r -d '\n' "${as_root[@]}" rmdir --ignore-fail-on-non-empty --
+    fi
+    "${as_root[@]}" rm -f -- "$manifest" "$created"
     echo "removed the files listed in $manifest"
     exit 0
 fi
@@ -48,7 +47,15 @@ fi
 cmake --build "$build"
 
 if [ "$deb" -eq 0 ]; then
-    exec "${as_root[@]}" cmake --install "$build" --prefix /usr/local
+    # cmake --install records files only; note which folders it is about to make, so that an
+    # uninstall removes those and no folder that was there before.
+    staging=$(mktemp -d)
+    trap 'rm -rf "$staging"' EXIT
+    DESTDIR=$staging cmake --install "$build" --prefix "$prefix" >/dev/null
+    (cd "$staging" && find ".$prefix" -mindepth 1 -type d | sed 's/^\.//') |
+        while read -r dir; do [ -e "$dir" ] || echo "$dir"; done >"$created"
+    "${as_root[@]}" cmake --install "$build" --prefix "$prefix"
+    exit 0
 fi
 
 (cd "$build" && cpack -G DEB)
