@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the program built by scripts/run.sh, or removes it again; as root directly, otherwise
 # through sudo.
-#   scripts/install.sh                    cmake --install into /usr/local
+#   scripts/install.sh                    cmake --install into /usr/local, stripped
 #   scripts/install.sh --uninstall        removes the files and folders that put there
 #   scripts/install.sh --deb              builds the two Debian packages (cpack) and installs them
 #   scripts/install.sh --deb --uninstall  removes both packages (apt-get purge)
@@ -54,7 +54,7 @@ if [ "$deb" -eq 0 ]; then
     DESTDIR=$staging cmake --install "$build" --prefix "$prefix" >/dev/null
     (cd "$staging" && find ".$prefix" -mindepth 1 -type d | sed 's/^\.//') |
         while read -r dir; do [ -e "$dir" ] || echo "$dir"; done >"$created"
-    "${as_root[@]}" cmake --install "$build" --prefix "$prefix"
+    "${as_root[@]}" cmake --install "$build" --prefix "$prefix" --strip
     exit 0
 fi
 
