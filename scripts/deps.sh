@@ -36,7 +36,7 @@ for arg in "$@"; do
         continue
     fi
     set_packages=$(packages_of "$arg") || exit 2
-    read -r -a more <<<"$set_packages"
+    read -r -d "" -a more <<<"$set_packages" || true
     packages+=("${more[@]}")
 done
 if [ ${#packages[@]} -eq 0 ]; then
