@@ -38,9 +38,7 @@ bool terminalDevice(int fd, dev_t &device)
         device = static_cast<dev_t>(real);
         return true;
     }
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
         return false;
     device = status.st_rdev;
