@@ -179,7 +179,7 @@ int main(int argc, char **argv)
     });
     Samples whileStreaming;
     std::uniform_int_distribution<int> withinFrame(0, 64);
-    const int streamRounds = std::max(10, rounds / 2);
+    const int streamRounds = rounds;
     for (int i = 0; i < streamRounds; ++i) {
         // Two blocks stored since the last change: the thread streams on the reopened port.
         (void)frames->waitFor(5s);
