@@ -12,6 +12,7 @@
 #include "Framing.h"
 #include "ScopeFrame.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -152,9 +153,7 @@ bool mayChange(std::size_t n, std::size_t byte)
         return byte < 137;
     if (n >= 133)
         return byte >= 4 && byte < 137;
-    if (n >= 4)
-        return byte < 4;
-    return false;
+    return byte < std::min<std::size_t>(n, 4);
 }
 
 void checkMerge(const ScopeFrame &before, const ScopeFrame &after, const BlockBuffer &buffer,
@@ -185,8 +184,9 @@ public:
     void waitForRun() { Paused = false; }
     bool isRunning() const { return !Paused; }
 
+    // There is only ever the one port: it is never replaced.
     template<class Read>
-    PortAccess withPort(Read &&read)
+    PortAccess withPort(Read &&read, PortUse)
     {
         read(static_cast<ByteSource &>(Source));
         return Source.takeLost() ? PortAccess::Lost : PortAccess::Read;
@@ -295,8 +295,8 @@ private:
         } else if (n >= 133 && n <= 136) {
             from = 4;
             count = 133;
-        } else if (n >= 4 && n <= 132) {
-            count = 4;
+        } else {
+            count = std::min<std::size_t>(n, 4);
         }
         for (std::size_t i = 0; i < count; ++i)
             Frame.Bytes[from + i] = Buffer[i];

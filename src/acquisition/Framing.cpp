@@ -36,8 +36,6 @@ void mergeBlock(const BlockBuffer &buffer, std::size_t n, ScopeFrame &frame)
         std::copy_n(from, FrameDataSize, frame.Bytes.begin());
     else if (n >= SamplesPartSize)
         std::copy_n(from, SamplesPartSize, frame.Bytes.begin() + HeaderSize);
-    else if (n >= HeaderSize)
-        std::copy_n(from, HeaderSize, frame.Bytes.begin());
-    // Shorter blocks are left out: the rest of their four header bytes would be whatever an
-    // earlier block left in the buffer, after a samples block the first samples.
+    else // only the bytes a short block brought: those after them are older, maybe samples
+        std::copy_n(from, std::min(n, HeaderSize), frame.Bytes.begin());
 }

@@ -57,16 +57,20 @@ std::size_t readBlock(ByteSource &source, BlockBuffer &buffer,
 
 // Merges a block of n bytes into the frame by its length: 137 or 138 replace bytes 0-136 (a whole
 // frame), 133 to 136 replace bytes 4-136 with the samples part, 4 to 132 replace the header (bytes
-// 0-3). A block of fewer than 4 bytes carries no complete header and changes nothing. Byte 137 is
-// never written.
+// 0-3). A block of fewer than 4 bytes replaces header bytes 0 to n-1 only. Byte 137 is never
+// written.
 void mergeBlock(const BlockBuffer &buffer, std::size_t n, ScopeFrame &frame);
 
 // What became of the port while a host ran a read on it under its lock.
 enum class PortAccess {
     Read, // the read ran on the open port
     NoPort, // no port was open: nothing was read
+    Replaced, // another port was opened since the hunt found its marker: nothing was read
     Lost, // the device failed during the read; the host has released the port and recorded why
 };
+
+// What a read under the port's lock is for: a block belongs to the port whose marker opened it.
+enum class PortUse { Hunt, Block };
 
 // The receive loop: waits for acquisition to run, hunts for a marker, then reads, stores and
 // announces block after block while acquisition runs. The receive thread runs it on its port, the
@@ -74,8 +78,9 @@ enum class PortAccess {
 //   const std::atomic<bool> &keepReceiving();  cleared to end the loop
 //   void waitForRun();                         blocks until acquisition runs (or the loop ends)
 //   bool isRunning();                          the same without waiting
-//   PortAccess withPort(Read &&read);          calls read(ByteSource &) on the open port under
-//                                              the port's lock, if there is a port
+//   PortAccess withPort(Read &&read, PortUse); calls read(ByteSource &) on the open port under
+//                                              the port's lock, if there is a port and, for a
+//                                              block, it is the port of the last hunt
 //   void merge(const BlockBuffer &, std::size_t n);  stores a block into the latest frame; called
 //                                              inside read, so under the port's lock
 //   void announce(std::size_t n);              a block of n bytes was stored
@@ -97,7 +102,7 @@ void receiveLoop(Host &host)
 
         bool found = false;
         const PortAccess hunt =
-            host.withPort([&](ByteSource &source) { found = readMarker(source); });
+            host.withPort([&](ByteSource &source) { found = readMarker(source); }, PortUse::Hunt);
         if (hunt == PortAccess::Lost) {
             host.reportLost(std::nullopt);
             continue;
@@ -107,15 +112,18 @@ void receiveLoop(Host &host)
         if (!found)
             continue;
 
-        // The lock is released between blocks, so openPort() may take the port away; there is
-        // no block to announce then, and the hunt pauses until a port is back.
+        // The lock is released between blocks, so openPort() may take the port away or put
+        // another in its place; there is no block to announce then. A new port's first bytes
+        // are from the middle of some frame, so it is hunted on first.
         while (keepReceiving.load() && host.isRunning()) {
             std::size_t n = 0;
-            const PortAccess access = host.withPort([&](ByteSource &source) {
-                n = readBlock(source, blockBuffer, keepReceiving);
-                host.merge(blockBuffer, n);
-            });
-            if (access == PortAccess::NoPort)
+            const PortAccess access = host.withPort(
+                [&](ByteSource &source) {
+                    n = readBlock(source, blockBuffer, keepReceiving);
+                    host.merge(blockBuffer, n);
+                },
+                PortUse::Block);
+            if (access == PortAccess::NoPort || access == PortAccess::Replaced)
                 break;
             if (access == PortAccess::Lost) {
                 host.reportLost(n);

@@ -1,14 +1,75 @@
 #include "SerialPort.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+// A background process that changes its controlling terminal's settings is stopped by SIGTTOU
+// unless the signal is blocked, in which case the change is simply made. open() refuses that
+// terminal, but a stopped program with no window is the one failure the user cannot even see.
+int setSettings(int fd, const termios &settings)
+{
+    sigset_t terminalSignals;
+    sigset_t previous;
+    sigemptyset(&terminalSignals);
+    sigaddset(&terminalSignals, SIGTTOU);
+    sigaddset(&terminalSignals, SIGTTIN);
+    (void)::pthread_sigmask(SIG_BLOCK, &terminalSignals, &previous);
+    const int result = ::tcsetattr(fd, TCSANOW, &settings);
+    (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return result;
+}
+
+// The terminal behind a descriptor: through /dev/tty or /dev/console the device itself, not the
+// alias.
+bool terminalDevice(int fd, dev_t &device)
+{
+    unsigned int real = 0;
+    if (::ioctl(fd, TIOCGDEV, &real) == 0) {
+        device = static_cast<dev_t>(real);
+        return true;
+    }
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
+        return false;
+    device = status.st_rdev;
+    return true;
+}
+
+// Whether the device is the terminal the user started us from: the controlling terminal or one
+// that a standard descriptor reads or writes (also after the session has let go of it).
+bool isUsersTerminal(int fd)
+{
+    const pid_t session = ::tcgetsid(fd);
+    if (session != -1 && session == ::getsid(0))
+        return true;
+    dev_t device = 0;
+    if (!terminalDevice(fd, device))
+        return false;
+    const auto same = [device](int other) {
+        dev_t otherDevice = 0;
+        return ::isatty(other) && terminalDevice(other, otherDevice) && otherDevice == device;
+    };
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        if (same(standard))
+            return true;
+    }
+    const int controlling = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (controlling < 0)
+        return false; // no controlling terminal
+    const bool own = same(controlling);
+    ::close(controlling);
+    return own;
+}
 
 // Built from a cleared block rather than the device's current settings, so nothing a previous user
 // of the device left behind (echo, canonical mode, flow control) survives.
@@ -24,7 +85,7 @@ void applyLineSettings(int fd)
     ::cfsetispeed(&settings, B19200);
     ::cfsetospeed(&settings, B19200);
     // Pseudo-terminals and some adapters refuse parts of this; the link works without them.
-    (void)::tcsetattr(fd, TCSANOW, &settings);
+    (void)setSettings(fd, settings);
 }
 
 } // namespace
@@ -39,6 +100,7 @@ bool SerialPort::open(const std::string &devicePath)
     close();
     Path = devicePath;
     ErrorNumber = 0;
+    OwnTerminal = false;
     // Non-blocking so that neither the open (carrier) nor a read can hang: poll() times the reads.
     const int fd = ::open(devicePath.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -50,6 +112,13 @@ bool SerialPort::open(const std::string &devicePath)
         ::close(fd);
         return false;
     }
+    // Checked before anything is changed: the user's own terminal is busy being a terminal.
+    if (isUsersTerminal(fd)) {
+        OwnTerminal = true;
+        ErrorNumber = EBUSY;
+        ::close(fd);
+        return false;
+    }
     // TIOCEXCL turns away later openers, but not root; the advisory lock covers that case among
     // programs that take it too.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -58,6 +127,11 @@ bool SerialPort::open(const std::string &devicePath)
         return false;
     }
     (void)::ioctl(fd, TIOCEXCL);
+    // Put back on release, as a careful serial program does: the device may be someone's
+    // terminal or a line another program set up.
+    termios saved {};
+    if (::tcgetattr(fd, &saved) == 0)
+        SavedSettings = saved;
     // Opening a tty raises DTR and RTS; the instrument expects both low.
     const int lines = TIOCM_DTR | TIOCM_RTS;
     (void)::ioctl(fd, TIOCMBIC, &lines);
@@ -69,6 +143,10 @@ bool SerialPort::open(const std::string &devicePath)
 void SerialPort::close()
 {
     if (Fd >= 0) {
+        // Fails harmlessly on a device that is gone.
+        if (SavedSettings)
+            (void)setSettings(Fd, *SavedSettings);
+        SavedSettings.reset();
         (void)::ioctl(Fd, TIOCNXCL);
         ::close(Fd); // also drops the flock
         Fd = -1;

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <termios.h>
 
 // The instrument's serial device, opened for reading only and exclusively, with the line settings
 // the instrument uses: 19200 baud, 7 data bits, no parity, one stop bit, no flow control, DTR and
@@ -30,13 +32,18 @@ public:
     SerialPort &operator=(const SerialPort &) = delete;
 
     // Opens the device and applies the line settings. False when the device is missing, is not a
-    // terminal, or another program holds it; errorNumber() then says why. Settings the device
-    // refuses are ignored.
+    // terminal, is this process's own terminal (isOwnTerminal()), or another program holds it;
+    // errorNumber() then says why. Settings the device refuses are ignored.
     bool open(const std::string &devicePath);
+    // Puts back the settings the device had before open(), then releases it.
     void close();
     bool isOpen() const { return Fd >= 0; }
     const std::string &devicePath() const { return Path; }
     int errorNumber() const { return ErrorNumber; }
+    // Whether the last open() was refused because the device is the terminal this process was
+    // started from or talks to (errorNumber() EBUSY): taking it would swallow the user's typing
+    // and leave the terminal raw.
+    bool isOwnTerminal() const { return OwnTerminal; }
 
     // Reads exactly one byte: at once when one is there, otherwise after the time-out. A readable
     // cancelFd (e.g. an eventfd) ends the wait early without consuming anything from it.
@@ -46,4 +53,6 @@ private:
     int Fd = -1;
     int ErrorNumber = 0;
     std::string Path;
+    bool OwnTerminal = false;
+    std::optional<termios> SavedSettings;
 };

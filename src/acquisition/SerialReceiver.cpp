@@ -1,12 +1,12 @@
 #include "SerialReceiver.h"
 
 #include "Event.h"
-#include "FairMutex.h"
 #include "Framing.h"
 #include "PortNames.h"
 #include "SerialPort.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <optional>
 #include <poll.h>
@@ -42,7 +42,8 @@ struct SerialReceiver::Link
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
-    // Lets close() cut short a read or a pause instead of waiting out its time-out.
+    // Lets close() and openPort() cut short a read or a pause instead of waiting out its
+    // time-out.
     void wake() const
     {
         if (WakeFd >= 0) {
@@ -55,6 +56,42 @@ struct SerialReceiver::Link
         std::uint64_t count = 0;
         if (WakeFd >= 0)
             (void)!::read(WakeFd, &count, sizeof count);
+    }
+
+    // openPort() asks the receive thread to give up the port: the read under way ends as a
+    // failed read, and the thread does not take the port again until every request is served.
+    // Without this a caller waits out a whole block, a second on a silent line, and the thread,
+    // which asks for the lock again at once, could win it back over and over.
+    std::unique_lock<std::mutex> takePortAway()
+    {
+        {
+            std::scoped_lock lock(HandOverLock);
+            ++PortRequests;
+        }
+        wake();
+        std::unique_lock port(ReceiverLock);
+        // No read is under way now. A close() since the wake needs its wake-up back.
+        clearWake();
+        if (!KeepReceiving.load())
+            wake();
+        return port;
+    }
+    void givePortBack()
+    {
+        {
+            std::scoped_lock lock(HandOverLock);
+            --PortRequests;
+        }
+        HandOver.notify_all();
+    }
+    // The receive thread's way to the port: after any openPort() that is waiting for it.
+    std::unique_lock<std::mutex> lockForReading()
+    {
+        {
+            std::unique_lock lock(HandOverLock);
+            HandOver.wait(lock, [this] { return PortRequests.load() == 0; });
+        }
+        return std::unique_lock(ReceiverLock);
     }
 
     void recordFailure(const PortFailure &failure)
@@ -79,9 +116,15 @@ struct SerialReceiver::Link
         return failure;
     }
 
-    // Guards Port: its replacement and every read, so a whole block is read from one port.
-    FairMutex ReceiverLock;
+    // Guards Port and PortGeneration: their replacement and every read, so a whole block is read
+    // from one port.
+    std::mutex ReceiverLock;
     std::unique_ptr<SerialPort> Port;
+    // Counts the ports opened, so a block is never read from a port other than its marker's.
+    std::uint64_t PortGeneration = 0;
+    std::mutex HandOverLock;
+    std::condition_variable HandOver;
+    std::atomic<int> PortRequests {0};
     // Guards LatestFrame alone, held only for a merge or a copy. copyFrame() must never wait for
     // the line: the thread holds ReceiverLock through the next block's reads, up to a second.
     // Taken inside ReceiverLock or alone, never the other way round.
@@ -102,13 +145,18 @@ namespace {
 class PortSource final : public ByteSource
 {
 public:
-    PortSource(SerialPort *port, int wakeFd)
+    PortSource(SerialPort *port, int wakeFd, const std::atomic<int> &portRequests)
         : Port(port)
         , WakeFd(wakeFd)
+        , PortRequests(portRequests)
     { }
 
     ByteRead readByte() override
     {
+        // A byte already queued is taken without looking at the wake-up, so a request to give up
+        // the port is checked before every read; while streaming there is no wait to cut short.
+        if (PortRequests.load() > 0)
+            return {};
         const SerialPort::Read read = Port->readByte(ReadTimeout, WakeFd);
         switch (read.Status) {
         case SerialPort::ReadStatus::Byte:
@@ -130,6 +178,7 @@ public:
 private:
     SerialPort *const Port;
     const int WakeFd;
+    const std::atomic<int> &PortRequests;
     int LostError = 0;
 };
 
@@ -207,16 +256,16 @@ void SerialReceiver::close()
             // the old Link, port included, to itself; the receiver carries on with a fresh one, so
             // nothing can wait for a lock that the abandoned thread may hold.
             ReceiveThread.detach();
+            const int lastPort = State->CurrentPort.load();
             State = std::make_shared<Link>();
+            State->CurrentPort.store(lastPort);
         }
         ThreadEnded.reset();
     }
+    // CurrentPort keeps naming the port last opened; nothing shows it once acquisition is over.
     {
         std::scoped_lock lock(State->ReceiverLock);
-        if (State->Port) {
-            State->Port.reset();
-            State->CurrentPort.store(-1);
-        }
+        State->Port.reset();
     }
     std::scoped_lock lock(EventsLock);
     RunEvent.reset();
@@ -226,7 +275,17 @@ void SerialReceiver::close()
 bool SerialReceiver::openPort(int index)
 {
     Link &link = *State;
-    std::scoped_lock lock(link.ReceiverLock);
+    struct Claim
+    {
+        Link &Owner;
+        std::unique_lock<std::mutex> Port;
+        ~Claim()
+        {
+            Port.unlock();
+            Owner.givePortBack();
+        }
+    } claim {link, link.takePortAway()};
+
     if (link.Port) {
         link.Port.reset();
         link.CurrentPort.store(-1);
@@ -245,10 +304,12 @@ bool SerialReceiver::openPort(int index)
     if (!port->open(failure.DevicePath)) {
         failure.ErrorNumber = port->errorNumber();
         failure.Reason = reasonText(failure.ErrorNumber);
+        failure.OwnTerminal = port->isOwnTerminal();
         link.recordFailure(failure);
         return false;
     }
     link.Port = std::move(port);
+    ++link.PortGeneration;
     link.CurrentPort.store(index);
     link.recordFailure(PortFailure {});
     return true;
@@ -337,16 +398,23 @@ public:
     bool isRunning() { return RunEvent.waitFor(std::chrono::milliseconds(0)); }
 
     template<class Read>
-    PortAccess withPort(Read &&read)
+    PortAccess withPort(Read &&read, PortUse use)
     {
-        std::scoped_lock lock(Link.ReceiverLock);
+        const std::unique_lock lock = Link.lockForReading();
         if (!Link.Port)
             return PortAccess::NoPort;
-        PortSource source(Link.Port.get(), Link.WakeFd);
+        if (use == PortUse::Hunt)
+            HuntedPort = Link.PortGeneration;
+        else if (HuntedPort != Link.PortGeneration)
+            return PortAccess::Replaced;
+        PortSource source(Link.Port.get(), Link.WakeFd, Link.PortRequests);
         read(static_cast<ByteSource &>(source));
         if (!source.lostError())
             return PortAccess::Read;
         Lost = Link.releaseLostPort(source.lostError());
+        // Acquisition ends with its port, so that the next Connect reopens it at once. Under the
+        // lock: an openPort() and run() that follow cannot be undone by this stop.
+        RunEvent.reset();
         return PortAccess::Lost;
     }
 
@@ -375,6 +443,7 @@ private:
     Event &FrameEvent;
     const std::function<void(const PortFailure &)> &PortLost;
     PortFailure Lost;
+    std::uint64_t HuntedPort = 0;
 };
 
 } // namespace

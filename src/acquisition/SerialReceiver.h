@@ -29,6 +29,7 @@ struct PortFailure
     int ErrorNumber = 0; // errno; 0 when nothing failed yet
     std::string Reason; // the system's text for ErrorNumber
     bool Lost = false; // true: the port was open and vanished while reading
+    bool OwnTerminal = false; // true: refused, the device is the terminal the program runs from
 };
 
 // The only link to the instrument: one read-only serial port and the thread that cuts its byte
@@ -44,10 +45,14 @@ public:
     // Closes whatever is there, creates both events and starts the receive thread (stopped).
     // Throws ReceiverError("Cannot create a event.") or ("Cannot start a thread for receive.").
     void start();
-    // Stops the thread (at most 3000 ms), releases the port, drops both events.
+    // Stops the thread (at most 3000 ms), releases the port, drops both events. currentPort()
+    // still names the port last opened.
     void close();
 
-    // Opens COM<index + 1> read-only and exclusively with the instrument's line settings.
+    // Opens COM<index + 1> read-only and exclusively with the instrument's line settings. Never
+    // waits for the line: the receive thread ends the read under way as a failed read (a block
+    // under way is stored and announced by its length) and hands over the port. A block is never
+    // read across the change; the thread hunts for a marker on the new port first.
     bool openPort(int index);
     int currentPort() const;
     // Copies the latest frame as the last stored block left it; never waits for the line.
@@ -63,7 +68,8 @@ public:
     // Why the last openPort() failed, or why the open port was lost (Lost set); ErrorNumber 0
     // after a successful openPort().
     PortFailure lastFailure() const;
-    // Called on the receive thread, outside every lock, once each time an open port vanishes.
+    // Called on the receive thread, outside every lock, once each time an open port vanishes;
+    // acquisition has been stopped by then (isRunning() is false).
     // Set it before start(), which takes a copy; it must not call back into the receiver's
     // lock-taking operations, nor block: close() abandons a thread that does not end in time.
     void setPortLostHandler(std::function<void(const PortFailure &)> handler);

@@ -45,6 +45,10 @@ QString portFailureText(const PortFailure &failure)
     const QString port = device.isEmpty() ? name : u"%1 (%2)"_s.arg(name, device);
     const QString what =
         failure.Lost ? u"%1 が切断されました"_s.arg(port) : u"%1 を開けません"_s.arg(port);
+    // The system's reason for this one ("busy") would send the user looking for another program.
+    if (failure.OwnTerminal)
+        return u"%1: このプログラムを起動した端末のため使用できません。"
+               u"別のポートを選んでください。"_s.arg(what);
     const QString reason = QString::fromStdString(failure.Reason);
     QString text = reason.isEmpty() ? what + u"。"_s : u"%1: %2。"_s.arg(what, reason);
     const QString hint = hintFor(failure.ErrorNumber);

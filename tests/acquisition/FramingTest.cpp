@@ -104,9 +104,10 @@ TEST_P(MergeTable, ReplacesExactlyItsRangeAndNeverByte137)
     }
 }
 
-// Fewer than 4 bytes hold no complete header and leave the frame alone.
+// Fewer than 4 bytes write the header bytes they brought, nothing left in the buffer after them.
 INSTANTIATE_TEST_SUITE_P(ByLength, MergeTable,
-                         ::testing::Values(MergeCase {0, 0, 0}, MergeCase {3, 0, 0},
+                         ::testing::Values(MergeCase {0, 0, 0}, MergeCase {1, 0, 1},
+                                           MergeCase {2, 0, 2}, MergeCase {3, 0, 3},
                                            MergeCase {4, 0, 4}, MergeCase {132, 0, 4},
                                            MergeCase {133, 4, 133}, MergeCase {136, 4, 133},
                                            MergeCase {137, 0, 137}, MergeCase {138, 0, 137}));

@@ -169,7 +169,6 @@ TEST(SerialReceiver, OpenFailuresAreRecordedAndReleaseTheOldPort)
 
     ASSERT_TRUE(receiver.openPort(PortIndex));
     receiver.start();
-    EXPECT_EQ(receiver.currentPort(), -1);
     EXPECT_TRUE(other.openPort(PortIndex)) << "start() must leave no port open";
 
     const ComVariable com5("VANDREL_COM5", "/dev/null");
@@ -262,8 +261,8 @@ TEST_F(Receiving, CopiesAWholeFrameWithoutWaitingForTheLine)
     EXPECT_LT(took, 500ms);
     EXPECT_TRUE(holds(frame, 0, whole, 137)) << "the last stored frame, not the one under way";
 
-    // Copies made while frames stream in are each one whole frame, never parts of two.
-    // The first marker ends the three bytes' block, too short to change anything.
+    // Copies made while frames stream in are each one whole frame, never parts of two. The first
+    // marker ends the three bytes' block, which rewrites the first three header bytes only.
     constexpr int FrameCount = 120; // values 0 to 119, none a marker
     std::thread line([this] {
         for (int i = 0; i < FrameCount; ++i)
@@ -276,6 +275,8 @@ TEST_F(Receiving, CopiesAWholeFrameWithoutWaitingForTheLine)
     for (ScopeFrame copy = latest(); !holds(copy, 0, last, 137) && Clock::now() < until;
          copy = latest(), ++copies) {
         const bool one = holds(copy, 0, whole, 137)
+            || (holds(copy, 0, dataBytes(3, 90), 3)
+                && holds(copy, 3, Bytes(whole.begin() + 3, whole.end()), 134))
             || std::all_of(copy.Bytes.begin(), copy.Bytes.begin() + 137,
                            [&](std::uint8_t b) { return b == copy.Bytes[0]; });
         if (!one) {
@@ -286,6 +287,75 @@ TEST_F(Receiving, CopiesAWholeFrameWithoutWaitingForTheLine)
     line.join();
     EXPECT_TRUE(comesToHold(0, last, 137));
     std::cout << copies << " copies while streaming\n";
+}
+
+// openPort() is called from the window's thread, which must never wait out a one-second read. Each
+// state is timed a few times in a row: a wait for the read under way would add up to seconds.
+TEST_F(Receiving, OpenPortHandsOverThePortAtOnceInEveryState)
+{
+    constexpr int Rounds = 5;
+    const auto timedOpen = [this] {
+        const auto before = Clock::now();
+        EXPECT_TRUE(Receiver.openPort(PortIndex));
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
+    };
+    const auto report = [](const char *state, std::chrono::milliseconds total) {
+        std::cout << "openPort() " << state << ": " << total.count() << " ms for " << Rounds
+                  << " calls\n";
+        EXPECT_LT(total, 2000ms) << state;
+    };
+
+    // Hunting on a quiet line: once it has skipped a byte the thread sits in a one-second read
+    // for a marker.
+    std::chrono::milliseconds total {0};
+    for (int i = 0; i < Rounds; ++i) {
+        ASSERT_TRUE(Pty.write(Bytes {0x10}));
+        ASSERT_TRUE(Pty.waitUntilConsumed(Bound));
+        total += timedOpen();
+    }
+    report("while hunting", total);
+
+    // Inside a block on a line that fell silent. The block under way ends as a failed read does:
+    // stored by its length and announced. Three bytes are a header's first three.
+    total = 0ms;
+    const auto whole = dataBytes(137, 21);
+    for (int i = 0; i < Rounds; ++i) {
+        const Bytes start = dataBytes(3, static_cast<std::uint8_t>(70 + i));
+        ASSERT_TRUE(Pty.write(lineFrame(whole) + Marker + start));
+        ASSERT_TRUE(blockAnnounced());
+        ASSERT_TRUE(Pty.waitUntilConsumed(Bound));
+        total += timedOpen();
+        ASSERT_TRUE(blockAnnounced()) << "the block under way is announced";
+        const ScopeFrame frame = latest();
+        EXPECT_TRUE(holds(frame, 0, start, 3));
+        EXPECT_TRUE(holds(frame, 3, Bytes(whole.begin() + 3, whole.end()), 134));
+    }
+    report("inside a block on a silent line", total);
+
+    // The new port's first bytes are the rest of some frame: skipped until a marker, not stored.
+    ASSERT_TRUE(Pty.write(dataBytes(137, 40)));
+    ASSERT_TRUE(Pty.waitUntilConsumed(Bound));
+    EXPECT_FALSE(Frames->waitFor(300ms));
+    const auto next = dataBytes(137, 50);
+    ASSERT_TRUE(Pty.write(lineFrame(next) + Marker));
+    ASSERT_TRUE(blockAnnounced());
+    EXPECT_TRUE(holds(latest(), 0, next, 137));
+
+    // Streaming: frames arrive back to back, and keep being stored after each change.
+    std::atomic<bool> streaming {true};
+    std::thread line([&] {
+        for (std::uint8_t value = 0; streaming.load(); value = (value + 1) % 0x70)
+            Pty.write(lineFrame(Bytes(137, value)));
+    });
+    total = 0ms;
+    for (int i = 0; i < Rounds; ++i) {
+        ASSERT_TRUE(blockAnnounced());
+        ASSERT_TRUE(blockAnnounced()) << "a block on the reopened port";
+        total += timedOpen();
+    }
+    streaming = false;
+    line.join();
+    report("while streaming", total);
 }
 
 TEST_F(Receiving, PauseCompletesTheBlockThenHuntsAfterRun)
@@ -314,10 +384,12 @@ TEST_F(Receiving, PauseCompletesTheBlockThenHuntsAfterRun)
 TEST_F(Receiving, VanishedDeviceIsReleasedAndReportedOnceWithoutSpinning)
 {
     std::atomic<int> calls {0};
+    std::atomic<bool> runningWhenReported {true};
     PortFailure reported;
     Event lost(Event::Reset::Manual);
     Receiver.setPortLostHandler([&](const PortFailure &failure) {
         reported = failure;
+        runningWhenReported = Receiver.isRunning();
         ++calls;
         lost.set();
     });
@@ -332,7 +404,8 @@ TEST_F(Receiving, VanishedDeviceIsReleasedAndReportedOnceWithoutSpinning)
     ASSERT_TRUE(lost.waitFor(Bound));
     EXPECT_TRUE(blockAnnounced()) << "the picture must learn of the change";
     EXPECT_EQ(Receiver.currentPort(), -1);
-    EXPECT_TRUE(Receiver.isRunning());
+    EXPECT_FALSE(Receiver.isRunning()) << "acquisition ends with its port";
+    EXPECT_FALSE(runningWhenReported.load());
     EXPECT_EQ(reported.Index, PortIndex);
     EXPECT_EQ(reported.DevicePath, Pty.slavePath());
     EXPECT_TRUE(reported.Lost);
@@ -342,6 +415,16 @@ TEST_F(Receiving, VanishedDeviceIsReleasedAndReportedOnceWithoutSpinning)
     EXPECT_LT(cpuShareOver(1000ms), 0.2);
     EXPECT_EQ(calls.load(), 1);
     EXPECT_FALSE(Frames->waitFor(0ms));
+
+    // The device is back: one open and run, as one Connect does, and frames flow again.
+    PseudoTerminal back;
+    const ComVariable again("VANDREL_COM3", back.slavePath());
+    ASSERT_TRUE(Receiver.openPort(PortIndex));
+    Receiver.run();
+    const auto data = dataBytes(137, 60);
+    ASSERT_TRUE(back.write(Marker + data + Marker));
+    ASSERT_TRUE(blockAnnounced());
+    EXPECT_TRUE(holds(latest(), 0, data, 137));
     Receiver.close(); // before the handler's captures go
 }
 
@@ -369,7 +452,8 @@ TEST_F(Receiving, StopIsPromptInEveryState)
     const auto inRead = timedClose();
     std::cout << "close() inside a read: " << inRead.count() << " ms\n";
     EXPECT_LT(inRead, 2500ms);
-    EXPECT_EQ(Receiver.currentPort(), -1);
+    EXPECT_EQ(Receiver.currentPort(), PortIndex) << "still the port last opened";
+    EXPECT_FALSE(Receiver.isRunning());
 
     Receiver.start(); // waiting for run
     EXPECT_LT(timedClose(), 2500ms);

@@ -195,12 +195,13 @@ TEST_F(MainFrameTest, APortThatVanishesWhileConnectedIsReported)
     EXPECT_TRUE(Frame.statusText().startsWith(
         u"COM1 (%1) が切断されました"_s.arg(QString::fromStdString(Com1.slavePath()))));
     EXPECT_EQ(Frame.receiver().currentPort(), -1);
+    EXPECT_FALSE(Frame.receiver().isRunning()) << "acquisition ends with its port";
 
-    // Reconnecting to a device that is there again clears the report.
+    // One Space reconnects to a device that is there again and clears the report.
     PseudoTerminal replacement;
     ScopedEnv moved("VANDREL_COM1", replacement.slavePath());
     pressSpace();
-    pressSpace();
+    EXPECT_TRUE(Frame.receiver().isRunning());
     EXPECT_EQ(Frame.statusText(), u"Ready"_s);
     EXPECT_TRUE(deliver(replacement, 10));
 }

@@ -61,4 +61,11 @@ TEST(PortFailureTextTest, NamesThePortTheDeviceAndTheReasonWithAHintForTheUsualC
             .contains(u"別のプログラム"_s));
     EXPECT_TRUE(portFailureText(failure(0, "/dev/ttyS0", EPERM, "Operation not permitted"))
                     .contains(u"dialout"_s));
+
+    // The program's own terminal is refused as busy, but no other program is to blame.
+    PortFailure own = failure(2, "/dev/pts/4", EBUSY, "Device or resource busy");
+    own.OwnTerminal = true;
+    EXPECT_EQ(portFailureText(own),
+              u"COM3 (/dev/pts/4) を開けません: このプログラムを起動した端末のため使用できません。"
+              u"別のポートを選んでください。"_s);
 }
