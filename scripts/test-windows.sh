@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the Windows tests under Wine in a private prefix: the cross-built acquisition tests, with
+# COM1 and COM2 linked through two pseudo-terminals. Needs build-windows/ (scripts/build-windows.sh)
+# and the Linux build's tools in build/bin/. Ends with a line "windows tests: N passed, 0 failed".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+windows_bin=$root/build-windows/bin
+linux_bin=$root/build/bin
+
+for needed in "$windows_bin/vandrel_acquisition_windows_tests.exe" "$linux_bin/vandrel-pty-bridge"; do
+    [ -x "$needed" ] || { echo "missing $needed: build first" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/vandrel-wine.XXXXXX)
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# No installer dialogs for Mono and Gecko, which nothing here needs.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+bridge_pid=
+cleanup() {
+    [ -n "$bridge_pid" ] && kill "$bridge_pid" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "=== Wine prefix"
+timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
+
+# Wine reads its COM map when its server starts: map first, then restart the server.
+map_ports() {
+    local spec
+    for spec in "$@"; do
+        wine reg add 'HKLM\Software\Wine\Ports' /v "${spec%%=*}" /t REG_SZ /d "${spec#*=}" /f \
+            >/dev/null 2>&1
+    done
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+}
+
+"$linux_bin/vandrel-pty-bridge" >"$work/bridge" &
+bridge_pid=$!
+for _ in $(seq 100); do
+    [ "$(wc -l <"$work/bridge")" -ge 2 ] && break
+    sleep 0.1
+done
+[ "$(wc -l <"$work/bridge")" -ge 2 ] || { echo "the pty bridge did not start" >&2; exit 1; }
+reader=$(sed -n 1p "$work/bridge")
+writer=$(sed -n 2p "$work/bridge")
+map_ports "COM1=$reader" "COM2=$writer"
+
+echo "=== acquisition tests under Wine"
+status=0
+wine "$windows_bin/vandrel_acquisition_windows_tests.exe" 2>&1 | tr -d '\r' | tee "$work/acquisition.log" \
+    || status=$?
+passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/acquisition.log")
+if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -q '^\[  FAILED  \]' "$work/acquisition.log"; then
+    echo "windows tests: failed" >&2
+    exit 1
+fi
+
+echo "windows tests: $passed passed, 0 failed"
