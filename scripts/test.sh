@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything from nothing and runs the whole test suite: the normal build, then the
-# AddressSanitizer+UBSan and ThreadSanitizer builds and a bounded fuzzing run of the framing
-# rules. `--quick` runs the normal build only.
+# AddressSanitizer+UBSan and ThreadSanitizer builds, a bounded fuzzing run of the framing rules,
+# and the Windows build's tests under Wine. `--quick` runs the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -49,5 +49,11 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_mod
 echo "=== fuzzing the framing rules"
 scripts/fuzz.sh 60
 passed=$((passed + 1))
+
+echo "=== build-windows: cross-build, then the Windows tests under Wine"
+scripts/build-windows.sh
+scripts/test-windows.sh | tee "$root/build-windows/test-windows.log"
+passed=$((passed + $(sed -n 's/^windows tests: \([0-9]*\) passed.*/\1/p' \
+    "$root/build-windows/test-windows.log")))
 
 echo "tests: $passed passed, 0 failed"

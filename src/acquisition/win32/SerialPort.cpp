@@ -7,8 +7,9 @@
 
 namespace {
 
-// The receiver and the shell speak errno; these are the system errors a COM port produces.
-int errnoFor(DWORD error)
+// The receiver and the shell speak errno; these are the system errors opening a COM port
+// produces.
+int openErrnoFor(DWORD error)
 {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -48,7 +49,7 @@ bool SerialPort::open(const std::string &devicePath)
     const HANDLE handle = ::CreateFileW(widePath(devicePath).c_str(), GENERIC_READ, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        ErrorNumber = errnoFor(::GetLastError());
+        ErrorNumber = openErrnoFor(::GetLastError());
         return false;
     }
     // 500 per byte plus 500: a one-byte read returns with its byte or after 1000 ms.
@@ -108,10 +109,13 @@ SerialPort::Read SerialPort::readByte(std::chrono::milliseconds, const PortWake 
         }
         return result;
     }
-    if (error == ERROR_OPERATION_ABORTED && wake && wake->isWoken()) {
+    // Only a cancel aborts a read here: the line settings keep errors from aborting reads.
+    if (error == ERROR_OPERATION_ABORTED) {
         result.Status = ReadStatus::Interrupted;
         return result;
     }
-    result.ErrorNumber = errnoFor(error);
+    // Whatever the code (an unplugged adapter answers "access denied" or "bad command"), a port
+    // that was open and fails a read has gone away or stopped answering.
+    result.ErrorNumber = EIO;
     return result;
 }
