@@ -24,6 +24,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+echo "=== Windows programs need no DLL beyond those Windows ships"
+# The compiler's runtime (libstdc++, libgcc, winpthread) must be linked in, not imported.
+system_dlls='^(kernel32|user32|gdi32|gdiplus|comctl32|comdlg32|ole32|oleaut32|advapi32|shell32|shlwapi|uxtheme|msvcrt|ucrtbase|ws2_32|imm32|version|winmm|api-ms-win-.*)\.dll$'
+passed_programs=0
+for program in "$windows_bin"/*.exe; do
+    foreign=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^\s*DLL Name: //p' \
+        | tr 'A-Z' 'a-z' | grep -Ev "$system_dlls" || true)
+    if [ -n "$foreign" ]; then
+        echo "$(basename "$program") imports $(echo $foreign)" >&2
+        exit 1
+    fi
+    passed_programs=$((passed_programs + 1))
+done
+echo "$passed_programs programs import system DLLs only"
+
 echo "=== Wine prefix"
 timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
 
@@ -60,4 +75,5 @@ if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -q '^\[  FAILED  \]' "$work/a
 fi
 
 skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$work/acquisition.log")
+passed=$((passed + 1))
 echo "windows tests: $passed passed, 0 failed${skipped:+, $skipped skipped where Wine falls short}"
