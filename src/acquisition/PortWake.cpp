@@ -16,6 +16,11 @@ PortWake::~PortWake()
         ::close(Fd);
 }
 
+int PortWake::descriptor() const
+{
+    return Fd;
+}
+
 void PortWake::wake()
 {
     if (Fd >= 0) {

@@ -33,10 +33,7 @@ public:
     void endRead() const;
 #else
     // Readable while woken, for a poll() beside the device.
-    int descriptor() const
-    {
-        return Fd;
-    }
+    int descriptor() const;
 #endif
 
 private:

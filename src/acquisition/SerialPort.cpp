@@ -77,6 +77,11 @@ void SerialPort::close()
     }
 }
 
+bool SerialPort::isOpen() const
+{
+    return Fd >= 0;
+}
+
 SerialPort::Read SerialPort::readByte(std::chrono::milliseconds timeout, const PortWake *wake)
 {
     const int cancelFd = wake ? wake->descriptor() : -1;

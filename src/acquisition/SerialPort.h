@@ -36,25 +36,9 @@ public:
     // refuses are ignored.
     bool open(const std::string &devicePath);
     void close();
-#ifdef _WIN32
-    bool isOpen() const
-    {
-        return Handle != nullptr;
-    }
-#else
-    bool isOpen() const
-    {
-        return Fd >= 0;
-    }
-#endif
-    const std::string &devicePath() const
-    {
-        return Path;
-    }
-    int errorNumber() const
-    {
-        return ErrorNumber;
-    }
+    bool isOpen() const;
+    const std::string &devicePath() const { return Path; }
+    int errorNumber() const { return ErrorNumber; }
 
     // Reads exactly one byte: at once when one is there, otherwise after the time-out. A woken
     // wake ends the wait early. On Windows the time-out is the port's own, set at open: 1000 ms

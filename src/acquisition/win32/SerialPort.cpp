@@ -82,6 +82,11 @@ void SerialPort::close()
     }
 }
 
+bool SerialPort::isOpen() const
+{
+    return Handle != nullptr;
+}
+
 SerialPort::Read SerialPort::readByte(std::chrono::milliseconds, const PortWake *wake)
 {
     Read result;
