@@ -86,7 +86,6 @@ TEST(WindowsSerialReceiver, PortsAreExclusiveAndAFailedOpenReleasesTheOldOne)
     EXPECT_EQ(failure.ErrorNumber, ENOENT);
     EXPECT_TRUE(other.openPort(ReaderIndex)) << "the failed open released COM1";
     other.close();
-    EXPECT_EQ(other.currentPort(), -1);
 
     ASSERT_TRUE(receiver.openPort(ReaderIndex));
     receiver.start();
@@ -108,7 +107,6 @@ TEST(WindowsSerialReceiver, CloseIsPromptInEveryState)
     const auto inRead = timed([&] { receiver.close(); });
     std::cout << "close() inside a read: " << inRead.count() << " ms\n";
     EXPECT_LT(inRead, 2500ms);
-    EXPECT_EQ(receiver.currentPort(), -1);
 
     receiver.start(); // waiting for run
     EXPECT_LT(timed([&] { receiver.close(); }), 2500ms);
