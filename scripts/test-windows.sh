@@ -74,6 +74,18 @@ if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -q '^\[  FAILED  \]' "$work/a
     exit 1
 fi
 
+# The Windows program end to end, when the Linux build has its test (configured with
+# VANDREL_WINDOWS_VIEWER): in this prefix, which it may map COM1 in for itself.
+if [ -x "$linux_bin/windows_end_to_end_test" ]; then
+    echo "=== the Windows program under Wine"
+    QT_QPA_PLATFORM=offscreen timeout 900 "$linux_bin/windows_end_to_end_test" 2>&1 \
+        | tee "$work/endtoend.log" || { echo "windows tests: failed" >&2; exit 1; }
+    e2e=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/endtoend.log")
+    [ -n "$e2e" ] && ! grep -q '^\[  FAILED  \]' "$work/endtoend.log" \
+        || { echo "windows tests: failed" >&2; exit 1; }
+    passed=$((passed + e2e))
+fi
+
 skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$work/acquisition.log")
 passed=$((passed + 1))
 echo "windows tests: $passed passed, 0 failed${skipped:+, $skipped skipped where Wine falls short}"
