@@ -9,6 +9,13 @@ constexpr int PortCount = 20;
 // "COM<index + 1>".
 std::string portDisplayName(int index);
 
+#ifdef _WIN32
+// The native device "\\.\COM<index + 1>". An index outside 0-19 names no device (empty path).
+std::string portDevicePath(int index);
+
+// Whether Windows knows a device of that name now (plugged in, driver loaded), held or not.
+bool portDeviceExists(int index);
+#else
 // The environment variable VANDREL_COM<index + 1> when it is set and not empty; otherwise
 // COM1-COM4 are /dev/ttyS0-3, COM5-COM12 /dev/ttyUSB0-7 and COM13-COM20 /dev/ttyACM0-7.
 // An index outside 0-19 names no device (empty path).
@@ -16,3 +23,4 @@ std::string portDevicePath(int index);
 
 // Name of the variable that overrides the path of the given index.
 std::string portOverrideVariable(int index);
+#endif

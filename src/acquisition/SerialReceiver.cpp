@@ -3,15 +3,13 @@
 #include "Event.h"
 #include "Framing.h"
 #include "PortNames.h"
+#include "PortWake.h"
 #include "SerialPort.h"
 
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <optional>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,32 +29,14 @@ std::string reasonText(int errorNumber)
 
 struct SerialReceiver::Link
 {
-    Link()
-        : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    { }
-    ~Link()
-    {
-        if (WakeFd >= 0)
-            ::close(WakeFd);
-    }
+    Link() = default;
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
     // Lets close() and openPort() cut short a read or a pause instead of waiting out its
     // time-out.
-    void wake() const
-    {
-        if (WakeFd >= 0) {
-            const std::uint64_t one = 1;
-            (void)!::write(WakeFd, &one, sizeof one);
-        }
-    }
-    void clearWake() const
-    {
-        std::uint64_t count = 0;
-        if (WakeFd >= 0)
-            (void)!::read(WakeFd, &count, sizeof count);
-    }
+    void wake() { Wake.wake(); }
+    void clearWake() { Wake.clear(); }
 
     // openPort() asks the receive thread to give up the port: the read under way ends as a
     // failed read, and the thread does not take the port again until every request is served.
@@ -132,7 +112,7 @@ struct SerialReceiver::Link
     ScopeFrame LatestFrame;
     std::atomic<int> CurrentPort {-1};
     std::atomic<bool> KeepReceiving {false};
-    const int WakeFd;
+    PortWake Wake;
 
     // A leaf lock: taken alone or innermost, so lastFailure() never waits for a block to end.
     mutable std::mutex FailureLock;
@@ -145,9 +125,9 @@ namespace {
 class PortSource final : public ByteSource
 {
 public:
-    PortSource(SerialPort *port, int wakeFd, const std::atomic<int> &portRequests)
+    PortSource(SerialPort *port, const PortWake &wake, const std::atomic<int> &portRequests)
         : Port(port)
-        , WakeFd(wakeFd)
+        , Wake(wake)
         , PortRequests(portRequests)
     { }
 
@@ -157,7 +137,7 @@ public:
         // the port is checked before every read; while streaming there is no wait to cut short.
         if (PortRequests.load() > 0)
             return {};
-        const SerialPort::Read read = Port->readByte(ReadTimeout, WakeFd);
+        const SerialPort::Read read = Port->readByte(ReadTimeout, &Wake);
         switch (read.Status) {
         case SerialPort::ReadStatus::Byte:
             return {ReadStatus::Byte, read.Value};
@@ -177,7 +157,7 @@ public:
 
 private:
     SerialPort *const Port;
-    const int WakeFd;
+    const PortWake &Wake;
     const std::atomic<int> &PortRequests;
     int LostError = 0;
 };
@@ -369,17 +349,6 @@ void SerialReceiver::setPortLostHandler(std::function<void(const PortFailure &)>
 
 namespace {
 
-// Waits out the pause between hunting reads while no port is open; close() cuts it short.
-void pauseWithoutPort(int wakeFd)
-{
-    if (wakeFd < 0) {
-        std::this_thread::sleep_for(NoPortPause);
-        return;
-    }
-    pollfd fd {wakeFd, POLLIN, 0};
-    (void)::poll(&fd, 1, static_cast<int>(NoPortPause.count()));
-}
-
 // Runs the receive loop on the Link's port and events.
 template<class LinkType>
 class PortHost
@@ -407,7 +376,7 @@ public:
             HuntedPort = Link.PortGeneration;
         else if (HuntedPort != Link.PortGeneration)
             return PortAccess::Replaced;
-        PortSource source(Link.Port.get(), Link.WakeFd, Link.PortRequests);
+        PortSource source(Link.Port.get(), Link.Wake, Link.PortRequests);
         read(static_cast<ByteSource &>(source));
         if (!source.lostError())
             return PortAccess::Read;
@@ -435,7 +404,8 @@ public:
             PortLost(Lost);
     }
 
-    void pauseWithoutPort() { ::pauseWithoutPort(Link.WakeFd); }
+    // close() cuts the pause between failed hunting reads short.
+    void pauseWithoutPort() { Link.Wake.pause(NoPortPause); }
 
 private:
     LinkType &Link;
