@@ -179,7 +179,13 @@ TEST(SoakTest, TheWindowSurvivesFaultyLinesWhileItIsConnectedSwitchedAndResized)
             finish("resize");
             break;
         default: {
-            // On a live port the picture must keep coming.
+            // On a live port the picture must keep coming. A stopped frame is started first, so
+            // that even a short soak sees frames flow often.
+            if (!receiver.isRunning()) {
+                pressSpace(frame);
+                EXPECT_TRUE(receiver.isRunning()) << "Space did not reach the frame";
+                ++connects;
+            }
             const int port = receiver.currentPort();
             if (receiver.isRunning() && port >= 0 && port < LivePorts) {
                 const std::uint64_t passes = view.renderPassCount();

@@ -29,17 +29,19 @@ public:
         : Handler(handler)
     { }
 
+    // Set once the write has happened; before that, a handler reads nothing.
+    bool Armed = false;
     int Seen = -1;
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        if (std::strcmp(Handler, "paint") == 0)
+        if (Armed && std::strcmp(Handler, "paint") == 0)
             Seen = readShared();
     }
     void resizeEvent(QResizeEvent *) override
     {
-        if (std::strcmp(Handler, "resize") == 0)
+        if (Armed && std::strcmp(Handler, "resize") == 0)
             Seen = readShared();
     }
 
@@ -77,6 +79,7 @@ int main(int argc, char **argv)
             app.quit();
         } else if (!asked && Written.load(std::memory_order_relaxed)) {
             asked = true;
+            widget.Armed = true;
             if (std::strcmp(handler, "slot") == 0)
                 widget.Seen = readShared();
             else if (std::strcmp(handler, "resize") == 0)
