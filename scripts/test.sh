@@ -44,7 +44,8 @@ summary() {
 # from a passed one only there.
 count_run() {
     local file=$1 suite tests failures skips
-    suite=$(grep -m1 -o '<testsuite [^>]*>' "$file" || true)
+    # ctest writes the element's attributes one a line.
+    suite=$(tr '\n\t' '  ' <"$file" 2>/dev/null | grep -m1 -o '<testsuite [^>]*>' || true)
     attribute() { sed -n "s/.* $1=\"\([0-9]*\)\".*/\1/p" <<<"$suite"; }
     tests=$(attribute tests)
     failures=$(attribute failures)
