@@ -25,10 +25,10 @@ constexpr bool Sanitized = false;
 #endif
 
 // Short enough for every run of the suite; VANDREL_SOAK_MS asks for a longer soak by hand.
-constexpr int WarmUpMs = 2000;
+constexpr int WarmUpMs = 1500;
 const int SoakMs = [] {
     const int asked = qEnvironmentVariableIntValue("VANDREL_SOAK_MS");
-    return asked > 0 ? asked : 5000;
+    return asked > 0 ? asked : 4000;
 }();
 constexpr int MinimumProgressChecks = 3;
 // A step that takes longer than this is a hang, whatever the load of the machine.
