@@ -5,7 +5,8 @@
 #   build     compiler, CMake, Qt headers; help2man for the manual pages; file and dpkg-dev for cpack
 #   headless  a virtual X server, window control and window capture (scripts/run.sh without a
 #             display, and the tests of the real executable)
-#   test      GoogleTest, Benchmark, the other Japanese fonts the package accepts, the validators
+#   test      GoogleTest, Benchmark, the other Japanese fonts the package accepts, xwd for window
+#             captures, the validators
 #             of the desktop entry, metainfo and package; includes headless
 #   fuzz      clang with libFuzzer
 set -euo pipefail
@@ -16,7 +17,7 @@ packages_of() {
         build) echo g++ cmake ninja-build qt6-base-dev qt6-svg-dev help2man file dpkg-dev ;;
         headless) echo xvfb xdotool imagemagick ;;
         test)
-            echo libgtest-dev libbenchmark-dev fonts-ipafont-gothic fonts-vlgothic \
+            echo libgtest-dev libbenchmark-dev fonts-ipafont-gothic fonts-vlgothic x11-apps \
                 appstream desktop-file-utils lintian
             packages_of headless
             ;;

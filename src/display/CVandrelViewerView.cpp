@@ -120,15 +120,14 @@ void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &lin
         if (hook)
             hook();
 
-        // Copied outside the ViewLock: the receiver's lock may be held for a whole block, and
-        // a paint or resize must not wait for that.
-        ScopeFrame latest;
-        if (receiver)
-            latest.fillFrom(*receiver);
-
         std::scoped_lock lock(link->Mutex);
         if (link->Abandoned)
             break;
+        // Under the link's mutex, so a thread that overran the stop never reaches the receiver
+        // either; outside the ViewLock, so a paint or resize never waits for the copy.
+        ScopeFrame latest;
+        if (receiver)
+            latest.fillFrom(*receiver);
         {
             std::scoped_lock viewLock(ViewLock);
             DisplayFrame = latest;
@@ -143,8 +142,9 @@ void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &lin
 
 // The thread goes first: it uses the drawing objects until it ends. A thread that overruns the
 // stop is left to finish on its own. It is disowned under the link's mutex, which it holds
-// whenever it touches the view, so it can no longer reach this view; what it may still be doing
-// is copying a frame from the receiver, which outlives the view.
+// whenever it touches the view or the receiver, so it can reach neither again. The receiver
+// does not outlive the view (the frame destroys it first, right after this stop), so nothing
+// may rely on that.
 void CVandrelViewerView::OnDestroy()
 {
     if (RenderThread.joinable()) {

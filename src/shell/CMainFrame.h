@@ -61,8 +61,9 @@ private:
     void onPortLost(const PortFailure &failure);
     void showStatus();
 
-    // Declaration order is destruction order in reverse: the receiver outlives nothing that
-    // reads from it except the view, whose thread the destructor stops first.
+    // Destroyed in reverse order, so the receiver goes before the view. The destructor stops the
+    // view's thread first; one that overruns that stop is cut off from the receiver as well, so
+    // the view never needs the receiver to outlive it.
     CVandrelViewerView View;
     QMenuBar CommandBar;
     SerialReceiver Receiver;

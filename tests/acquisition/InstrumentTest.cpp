@@ -1,18 +1,15 @@
 #include "Event.h"
 #include "Framing.h"
 #include "InstrumentFrames.h"
+#include "InstrumentProcess.h"
 #include "MemorySource.h"
+#include "ScopedEnv.h"
 #include "SerialReceiver.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -95,84 +92,23 @@ TEST(InstrumentFrames, FaultModesShapeTheBlocksAsAdvertised)
     EXPECT_TRUE(std::all_of(noisy.begin(), noisy.end(), [](std::uint8_t b) { return b < 0x80; }));
 }
 
-// The tool as a child process whose standard output the test reads.
-class Instrument
-{
-public:
-    explicit Instrument(std::vector<std::string> arguments)
-    {
-        int out[2];
-        if (::pipe(out) != 0)
-            throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        ::posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char *> argv {const_cast<char *>(VANDREL_INSTRUMENT_PATH)};
-        for (std::string &argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            Pid = -1;
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        Output = out[0];
-    }
-    ~Instrument()
-    {
-        if (Pid > 0) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-        ::close(Output);
-    }
-    Instrument(const Instrument &) = delete;
-    Instrument &operator=(const Instrument &) = delete;
-
-    std::string firstLine()
-    {
-        std::string line;
-        char c = 0;
-        pollfd fd {Output, POLLIN, 0};
-        while (::poll(&fd, 1, 5000) == 1 && ::read(Output, &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
-    }
-    void signal(int number) { ::kill(Pid, number); }
-    // The exit code, or -1 when the process has not ended within five seconds.
-    int exitCode()
-    {
-        for (const auto deadline = Clock::now() + 5s; Clock::now() < deadline;) {
-            int status = 0;
-            if (Pid > 0 && ::waitpid(Pid, &status, WNOHANG) == Pid) {
-                Pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t Pid = -1;
-    int Output = -1;
-};
-
 TEST(Instrument, StreamsFramesAtTheLinePaceToAReaderOfThePrintedPath)
 {
     constexpr int FrameCount = 20;
-    Instrument instrument({"--frames", std::to_string(FrameCount), "--voltage", "2", "--timebase",
-                           "5", "--coupling", "1", "--trigger", "4", "--level", "16"});
+    InstrumentProcess instrument({"--frames", std::to_string(FrameCount), "--voltage", "2",
+                                  "--timebase", "5", "--coupling", "1", "--trigger", "4", "--level",
+                                  "16"});
     const std::string path = instrument.firstLine();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
-    ::setenv("VANDREL_COM5", path.c_str(), 1);
     Event lost(Event::Reset::Manual); // outlives the receiver, whose thread sets it
     SerialReceiver receiver;
     receiver.setPortLostHandler([&](const PortFailure &) { lost.set(); });
     receiver.start();
-    ASSERT_TRUE(receiver.openPort(4));
-    ::unsetenv("VANDREL_COM5");
+    {
+        const ScopedEnv com5("VANDREL_COM5", path);
+        ASSERT_TRUE(receiver.openPort(4));
+    }
     receiver.run();
     const auto frames = receiver.frameEvent();
 
@@ -184,7 +120,7 @@ TEST(Instrument, StreamsFramesAtTheLinePaceToAReaderOfThePrintedPath)
         announced += frames->waitFor(200ms) ? 1 : 0;
     const double seconds = std::chrono::duration<double>(Clock::now() - first).count();
     ASSERT_TRUE(lost.waitFor(0ms)) << "the instrument's exit hangs up the line";
-    EXPECT_EQ(instrument.exitCode(), 0);
+    EXPECT_EQ(instrument.exitCode(5s), 0);
     std::cout << announced << " blocks, " << (announced - 1) / seconds << " per second\n";
     // Auto-reset announcements may merge, never multiply; 20 frames take 1.3 s on the line.
     EXPECT_GE(announced, FrameCount / 2);
@@ -203,15 +139,15 @@ TEST(Instrument, StreamsFramesAtTheLinePaceToAReaderOfThePrintedPath)
 TEST(Instrument, StopsCleanlyOnSignalsAndRefusesBadOptions)
 {
     for (int number : {SIGTERM, SIGINT}) {
-        Instrument waiting({}); // no reader: it waits for one
+        InstrumentProcess waiting({}); // no reader: it waits for one
         ASSERT_FALSE(waiting.firstLine().empty());
         waiting.signal(number);
-        EXPECT_EQ(waiting.exitCode(), 0);
+        EXPECT_EQ(waiting.exitCode(5s), 0);
     }
-    EXPECT_EQ(Instrument({"--help"}).exitCode(), 0);
+    EXPECT_EQ(InstrumentProcess({"--help"}).exitCode(5s), 0);
     for (const auto &bad : std::vector<std::vector<std::string>> {
              {"--level", "31"}, {"--wave", "zigzag"}, {"--frames"}, {"--bogus", "1"}})
-        EXPECT_EQ(Instrument(bad).exitCode(), 2) << bad[0];
+        EXPECT_EQ(InstrumentProcess(bad).exitCode(5s), 2) << bad[0];
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 #include "SerialReceiver.h"
+#include "CpuShare.h"
 #include "Event.h"
 #include "MemorySource.h"
 #include "PseudoTerminal.h"
+#include "ScopedEnv.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <thread>
@@ -29,15 +30,9 @@ Bytes operator+(Bytes a, const Bytes &b)
 // Share of one core that the whole process used over the given wall time.
 double cpuShareOver(std::chrono::milliseconds wall)
 {
-    const auto cpu = [] {
-        timespec now {};
-        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-    };
-    const double cpuBefore = cpu();
-    const auto before = Clock::now();
+    const CpuShare meter;
     std::this_thread::sleep_for(wall);
-    return (cpu() - cpuBefore) / std::chrono::duration<double>(Clock::now() - before).count();
+    return meter.share();
 }
 
 bool holds(const ScopeFrame &frame, std::size_t from, const Bytes &bytes, std::size_t count)
@@ -45,20 +40,6 @@ bool holds(const ScopeFrame &frame, std::size_t from, const Bytes &bytes, std::s
     return std::equal(bytes.begin(), bytes.begin() + static_cast<long>(count),
                       frame.Bytes.begin() + static_cast<long>(from));
 }
-
-class ComVariable
-{
-public:
-    ComVariable(const char *name, const std::string &path)
-        : Name(name)
-    {
-        ::setenv(name, path.c_str(), 1);
-    }
-    ~ComVariable() { ::unsetenv(Name); }
-
-private:
-    const char *Name;
-};
 
 class Receiving : public ::testing::Test
 {
@@ -102,7 +83,7 @@ protected:
     }
 
     PseudoTerminal Pty;
-    ComVariable Com3 {"VANDREL_COM3", Pty.slavePath()};
+    ScopedEnv Com3 {"VANDREL_COM3", Pty.slavePath()};
     SerialReceiver Receiver;
     std::shared_ptr<Event> Frames;
 };
@@ -142,8 +123,8 @@ TEST(SerialReceiver, LifecycleAndAFailedStart)
 TEST(SerialReceiver, OpenFailuresAreRecordedAndReleaseTheOldPort)
 {
     PseudoTerminal pty;
-    const ComVariable com3("VANDREL_COM3", pty.slavePath());
-    const ComVariable com4("VANDREL_COM4", "/dev/vandrel-no-such-device");
+    const ScopedEnv com3("VANDREL_COM3", pty.slavePath());
+    const ScopedEnv com4("VANDREL_COM4", "/dev/vandrel-no-such-device");
     SerialReceiver receiver;
     SerialReceiver other;
 
@@ -171,7 +152,7 @@ TEST(SerialReceiver, OpenFailuresAreRecordedAndReleaseTheOldPort)
     receiver.start();
     EXPECT_TRUE(other.openPort(PortIndex)) << "start() must leave no port open";
 
-    const ComVariable com5("VANDREL_COM5", "/dev/null");
+    const ScopedEnv com5("VANDREL_COM5", "/dev/null");
     EXPECT_FALSE(receiver.openPort(4));
     EXPECT_EQ(receiver.lastFailure().ErrorNumber, ENOTTY);
     for (int outOfRange : {-1, 20}) {
@@ -470,7 +451,7 @@ TEST(SerialReceiver, ThreadStuckPastTheStopWaitIsAbandonedWithoutHarm)
     auto release = std::make_shared<Event>(Event::Reset::Manual);
     auto finished = std::make_shared<Event>(Event::Reset::Manual);
     PseudoTerminal pty;
-    const ComVariable com3("VANDREL_COM3", pty.slavePath());
+    const ScopedEnv com3("VANDREL_COM3", pty.slavePath());
     {
         SerialReceiver receiver;
         receiver.setPortLostHandler([entered, release, finished](const PortFailure &) {

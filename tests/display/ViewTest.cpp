@@ -3,6 +3,7 @@
 #include "PortNames.h"
 #include "PseudoTerminal.h"
 #include "RenderTestSupport.h"
+#include "ScopedEnv.h"
 #include "SerialReceiver.h"
 #include "WaveformGeometry.h"
 
@@ -154,22 +155,29 @@ TEST_F(ViewTest, DestroyDuringAPassEndsAfterThatPass)
     EXPECT_EQ(view.renderPassCount(), 1u);
 }
 
-TEST_F(ViewTest, ThreadThatOverrunsTheStopNeverTouchesTheViewAgain)
+TEST_F(ViewTest, ThreadThatOverrunsTheStopNeverTouchesTheViewOrTheReceiverAgain)
 {
     PassGate gate;
     auto alive = std::make_shared<int>(0);
     const std::weak_ptr<int> threadState = alive;
+    auto receiver = std::make_unique<SerialReceiver>();
+    receiver->start();
     auto view = std::make_unique<CVandrelViewerView>();
     view->setPassHook([hook = gate.hook(), alive = std::move(alive)] { hook(); });
-    create(*view);
-    FrameEvent->set();
+    view->resize(640, 480);
+    view->show();
+    view->SetReceiver(receiver.get());
+    view->OnCreate();
+    receiver->frameEvent()->set();
     ASSERT_TRUE(gate.Entered->waitFor(10s));
 
     const auto started = std::chrono::steady_clock::now();
     view->OnDestroy();
     EXPECT_GE(std::chrono::steady_clock::now() - started, 2900ms);
     EXPECT_TRUE(view->backBufferImage().isNull());
-    // The view goes first; the thread, released afterwards, must not reach it (ASan, TSan).
+    // Receiver and view go, in the main frame's order; the thread, released afterwards, must
+    // reach neither (ASan, TSan).
+    receiver.reset();
     view.reset();
     gate.Release->set();
     ASSERT_TRUE(waitUntil([&] { return threadState.expired(); }));
@@ -179,7 +187,7 @@ TEST_F(ViewTest, PausedReceiverGivesNoPassAndRunningDrawsTheLine)
 {
     PseudoTerminal line;
     const int index = PortCount - 1;
-    ASSERT_EQ(::setenv(portOverrideVariable(index).c_str(), line.slavePath().c_str(), 1), 0);
+    const ScopedEnv device(portOverrideVariable(index), line.slavePath());
     ASSERT_TRUE(Receiver.openPort(index));
     CVandrelViewerView view;
     create(view);
@@ -202,7 +210,6 @@ TEST_F(ViewTest, PausedReceiverGivesNoPassAndRunningDrawsTheLine)
     EXPECT_TRUE(waitUntil([&] { return view.renderPassCount() >= 1; }));
     // The window shows it once the repaint the thread asked for has run.
     EXPECT_TRUE(waitUntil([&] { return devicePixels(view.grab().toImage()) == picture; }));
-    ::unsetenv(portOverrideVariable(index).c_str());
 }
 
 // Records the region of every paint the view receives.
@@ -224,7 +231,7 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
 {
     PseudoTerminal line;
     const int index = PortCount - 1;
-    ASSERT_EQ(::setenv(portOverrideVariable(index).c_str(), line.slavePath().c_str(), 1), 0);
+    const ScopedEnv device(portOverrideVariable(index), line.slavePath());
     ASSERT_TRUE(Receiver.openPort(index));
     Receiver.run();
     CVandrelViewerView view;
@@ -288,7 +295,6 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
     // Traces far apart, each shown exactly.
     for (int k = 0; k < 6; ++k)
         send(10 + 7 * k, 50 - 5 * k);
-    ::unsetenv(portOverrideVariable(index).c_str());
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <random>
 
@@ -36,15 +38,32 @@ ScopeFrame zigzagFrame(std::uint8_t low, std::uint8_t high)
 }
 
 // The first pixel that differs between two images of one size and lies outside `allowed`.
-std::optional<QPoint> changeOutside(const QImage &before, const QImage &after,
-                                    const QRegion &allowed)
+std::optional<QPoint> changeOutside(const QImage &before, const QImage &after, const QRect &allowed)
 {
+    // Compared a run of pixels at a time: pixel by pixel, large pictures take seconds under the
+    // sanitizers.
+    const auto firstDifference = [&](int y, int from, int to) -> std::optional<QPoint> {
+        if (from >= to)
+            return std::nullopt;
+        const auto *a = reinterpret_cast<const QRgb *>(before.constScanLine(y)) + from;
+        const auto *b = reinterpret_cast<const QRgb *>(after.constScanLine(y)) + from;
+        const auto count = static_cast<std::size_t>(to - from);
+        if (std::memcmp(a, b, count * sizeof(QRgb)) == 0)
+            return std::nullopt;
+        return QPoint(from + static_cast<int>(std::mismatch(a, a + count, b).first - a), y);
+    };
+    const QRect inside = allowed & after.rect();
     for (int y = 0; y < after.height(); ++y) {
-        const auto *from = reinterpret_cast<const QRgb *>(before.constScanLine(y));
-        const auto *to = reinterpret_cast<const QRgb *>(after.constScanLine(y));
-        for (int x = 0; x < after.width(); ++x)
-            if (from[x] != to[x] && !allowed.contains(QPoint(x, y)))
-                return QPoint(x, y);
+        std::optional<QPoint> found;
+        if (!inside.isEmpty() && y >= inside.top() && y <= inside.bottom()) {
+            found = firstDifference(y, 0, inside.left());
+            if (!found)
+                found = firstDifference(y, inside.right() + 1, after.width());
+        } else {
+            found = firstDifference(y, 0, after.width());
+        }
+        if (found)
+            return found;
     }
     return std::nullopt;
 }

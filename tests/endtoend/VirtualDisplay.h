@@ -14,6 +14,10 @@
 std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments,
                                   const QProcessEnvironment &environment, int boundMs);
 
+// The picture in a dump of the X window dump program (xwd) of a 24-bit screen; a null image when
+// the dump is not one.
+QImage imageFromXwd(const QByteArray &dump);
+
 // Lets the child die with the test process, so a crashed test leaves no server or viewer behind.
 void endWithParent(QProcess &process);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CMainFrame.h"
+#include "CpuShare.h"
 #include "OverlayText.h"
 #include "ScopeFrame.h"
 #include "SerialReceiver.h"
@@ -15,7 +16,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -28,13 +28,6 @@
 #include "WindowTestSupport.h"
 
 namespace Faults {
-
-inline double processCpuSeconds()
-{
-    timespec now {};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // Resident size of this process in kB, from /proc/self/status; 0 when unreadable.
 inline long residentKb()
@@ -55,11 +48,9 @@ inline long residentKb()
 // Share of one core the process used while the event loop ran for the given time.
 inline double cpuShareWhileWaiting(int milliseconds)
 {
-    const double cpuBefore = processCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
+    const CpuShare meter;
     QTest::qWait(milliseconds);
-    return (processCpuSeconds() - cpuBefore) / (static_cast<double>(wall.nsecsElapsed()) / 1e9);
+    return meter.share();
 }
 
 // What the view must show for this frame and connection state: the renderer's one-pass picture

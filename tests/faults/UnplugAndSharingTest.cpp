@@ -198,8 +198,16 @@ TEST(ReadOnlyTest, TheDeviceIsOpenForReadingOnlyAndNothingIsEverWrittenToIt)
         EXPECT_EQ(f & O_ACCMODE, O_RDONLY);
     for (unsigned seed = 4; seed < 7; ++seed)
         ASSERT_TRUE(deliver(pty, frame.receiver(), seed));
+    const QSize viewBefore = frame.view().size();
     frame.resize(700, 500);
-    QTest::qWait(200);
+    // The view's picture has followed the resize.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QImage picture = frame.view().backBufferImage();
+            return frame.view().size() != viewBefore
+                && picture.deviceIndependentSize().toSize() == frame.view().size();
+        },
+        WaitBoundMs));
     pressSpace(frame);
 
     std::vector<std::uint8_t> written = pty.readAvailable(500ms);

@@ -105,7 +105,7 @@ TEST(SettingDialogTest, ShowsTheDeviceTheEntryNamesAndWhetherItIsThereNow)
     PseudoTerminal pty;
     ScopedEnv present("VANDREL_COM5", pty.slavePath());
     ScopedEnv missing("VANDREL_COM6", "/nonexistent/vandrel-port");
-    qunsetenv("VANDREL_COM13");
+    ScopedEnv unset("VANDREL_COM13", std::nullopt);
 
     CSettingDlg dialog;
     dialog.SelectedPort = 4;

@@ -224,7 +224,10 @@ TEST_F(MainFrameTest, BarTogglesHideOnlyTheirBarAndTheCheckMarksFollow)
     // The toolbar row stands below the menu bar.
     EXPECT_GE(Frame.toolBar()->geometry().top(), Frame.menuBar()->geometry().bottom());
 
-    QTest::qWait(0);
+    // Measured once the layout has given the toolbar its row back.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Frame.view().geometry().top() > Frame.toolBar()->geometry().bottom(); },
+        WaitBoundMs));
     const int tall = Frame.view().height();
     statusBarItem->trigger();
     EXPECT_TRUE(Frame.statusBar()->isHidden());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ScopeFrame.h"
+#include "ScopedEnv.h"
 #include "SerialReceiver.h"
 
 #include <QApplication>
@@ -24,32 +25,6 @@
 // Generous bounds: the machine running the tests may be loaded by sanitizers and other builds.
 constexpr int WaitBoundMs = 10000;
 
-// Sets an environment variable for the life of the object and restores it afterwards.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *name, const std::string &value)
-        : Name(name)
-    {
-        if (qEnvironmentVariableIsSet(name))
-            Previous = qgetenv(name);
-        qputenv(name, QByteArray::fromStdString(value));
-    }
-    ~ScopedEnv()
-    {
-        if (Previous)
-            qputenv(Name, *Previous);
-        else
-            qunsetenv(Name);
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    const char *Name;
-    std::optional<QByteArray> Previous;
-};
-
 // 137 data bytes that differ from seed to seed and contain no marker.
 inline std::vector<std::uint8_t> frameData(unsigned seed)
 {
@@ -67,22 +42,35 @@ inline bool receiverHolds(const SerialReceiver &receiver, const std::vector<std:
     return std::equal(data.begin(), data.end(), frame.Bytes.begin());
 }
 
-// Runs the action on the modal dialog as soon as one is open; the call that opens it blocks in
-// the dialog's own event loop.
+// Whether the modal dialog is ready for keys: shown, active, and holding the keyboard focus. On
+// a loaded machine the activation comes a while after the dialog is shown.
+inline bool modalTakesKeys(QWidget *modal)
+{
+    QWidget *focus = QApplication::focusWidget();
+    return modal && modal->isVisible() && modal->isActiveWindow() && focus
+        && (focus == modal || modal->isAncestorOf(focus));
+}
+
+// Runs the action on the modal dialog as soon as one is open and takes keys; the call that opens
+// it blocks in the dialog's own event loop.
 inline void whenModal(std::function<void(QWidget *)> action)
 {
     auto *poll = new QTimer(qApp);
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
     QObject::connect(poll, &QTimer::timeout, poll, [poll, started, action = std::move(action)] {
-        if (QWidget *modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+        if (QWidget *modal = QApplication::activeModalWidget(); modalTakesKeys(modal)) {
             poll->stop();
             poll->deleteLater();
             action(modal);
         } else if (started->elapsed() > WaitBoundMs) {
             poll->stop();
             poll->deleteLater();
-            ADD_FAILURE() << "no modal dialog appeared";
+            ADD_FAILURE() << (modal ? "the modal dialog never took the keyboard focus"
+                                    : "no modal dialog appeared");
+            // Closed, so that the call that opened it returns and the test can end.
+            if (modal)
+                QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
         }
     });
     poll->start(10);
