@@ -6,8 +6,7 @@
 #   headless  a virtual X server, window control and window capture (scripts/run.sh without a
 #             display, and the tests of the real executable)
 #   test      GoogleTest, Benchmark, the other Japanese fonts the package accepts, xwd for window
-#             captures, the validators
-#             of the desktop entry, metainfo and package; includes headless
+#             captures, the validators of the desktop entry, metainfo and package; includes headless
 #   fuzz      clang with libFuzzer
 set -euo pipefail
 
