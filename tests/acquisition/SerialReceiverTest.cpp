@@ -399,7 +399,7 @@ TEST_F(Receiving, VanishedDeviceIsReleasedAndReportedOnceWithoutSpinning)
 
     // The device is back: one open and run, as one Connect does, and frames flow again.
     PseudoTerminal back;
-    const ComVariable again("VANDREL_COM3", back.slavePath());
+    const ScopedEnv again("VANDREL_COM3", back.slavePath());
     ASSERT_TRUE(Receiver.openPort(PortIndex));
     Receiver.run();
     const auto data = dataBytes(137, 60);
