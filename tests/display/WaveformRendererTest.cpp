@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <random>
+#include <vector>
 
 using namespace RenderTest;
 using namespace WaveformGeometry;
@@ -67,6 +69,64 @@ TEST(WaveformRenderer, PictureAt640x480)
             EXPECT_EQ(image.pixel(at, along), Border) << at << "," << along;
             EXPECT_EQ(image.pixel(along, at), Border) << along << "," << at;
             EXPECT_EQ(image.pixel(at, along + 4), Background) << at << "," << along + 4;
+        }
+    }
+}
+
+// The mean distance, in device pixels, between the starts of consecutive dashes along one grid
+// line: where the ink across the line's three columns (or rows) first reaches half a dash's.
+// Stretches where the line crosses another are left out.
+double dashPeriod(const QImage &image, int logical, qreal scale, bool vertical)
+{
+    const int across = static_cast<int>(std::floor(logical * scale + 0.5));
+    const int from = static_cast<int>(GraticuleMin * scale) + 3;
+    const int to = static_cast<int>(GraticuleMax * scale) - 3;
+    std::vector<int> ink;
+    std::vector<bool> crossing;
+    for (int along = from; along <= to; ++along) {
+        const qreal at = (along + 0.5) / scale - GraticuleMin;
+        crossing.push_back(std::abs(at - Division * std::round(at / Division)) * scale < 2.5);
+        int sum = 0;
+        for (int offset = -1; offset <= 1; ++offset) {
+            const QRgb pixel = vertical ? image.pixel(across + offset, along)
+                                        : image.pixel(along, across + offset);
+            sum += qBlue(pixel) - qBlue(Background);
+        }
+        ink.push_back(sum);
+    }
+    int peak = 0;
+    for (std::size_t i = 0; i < ink.size(); ++i)
+        if (!crossing[i])
+            peak = std::max(peak, ink[i]);
+    int sum = 0;
+    int periods = 0;
+    std::optional<std::size_t> previous;
+    bool clean = true;
+    for (std::size_t i = 1; i < ink.size(); ++i) {
+        clean = clean && !crossing[i];
+        if (ink[i] * 2 < peak || ink[i - 1] * 2 >= peak)
+            continue;
+        if (previous && clean) {
+            sum += static_cast<int>(i - *previous);
+            ++periods;
+        }
+        previous = i;
+        clean = !crossing[i];
+    }
+    return periods < 10 ? 0 : double(sum) / periods;
+}
+
+TEST(WaveformRenderer, GridDashesRepeatEveryEightUnitsAtEveryScale)
+{
+    for (const QSize size :
+         {QSize(320, 240), QSize(500, 400), QSize(640, 480), QSize(1000, 750), QSize(1280, 960)}) {
+        const QImage image = picture(size);
+        const qreal scale = fitArea(size.width(), size.height()).Width / qreal(LogicalWidth);
+        for (const int at : {GraticuleMin + Division, GraticuleMin + 4 * Division}) {
+            EXPECT_NEAR(dashPeriod(image, at, scale, true), 8 * scale, 0.5)
+                << size.width() << "x" << size.height() << " x = " << at;
+            EXPECT_NEAR(dashPeriod(image, at, scale, false), 8 * scale, 0.5)
+                << size.width() << "x" << size.height() << " y = " << at;
         }
     }
 }
@@ -181,6 +241,14 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
             for (const ScopeFrame &frame : frames)
                 check(image, frame);
     }
+
+    // Tiny pictures, where texts, graticule and trace share pixels.
+    for (int width = 7; width <= 20; ++width)
+        for (int height = 5; height <= 15; height += 5) {
+            QImage image(width, height, QImage::Format_RGB32);
+            for (const ScopeFrame &frame : frames)
+                check(image, frame);
+        }
 
     // Pixels changed behind the renderer's back, a shared copy, another bitmap, other objects.
     QImage image(640, 480, QImage::Format_RGB32);
