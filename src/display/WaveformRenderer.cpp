@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 using namespace WaveformGeometry;
 
@@ -99,246 +98,6 @@ void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const Sc
     for (int i = 1; i < SampleCount; ++i) {
         const int y = traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
         painter.drawLine(QLine(traceX(i - 1), previousY, traceX(i), y));
-        previousY = y;
-    }
-}
-
-// Under a uniform scale the toolkit draws a pen wider than a device pixel as a rectangle as wide
-// as the scaled pen around the mapped segment, its corners on a 1/64 pixel grid unless it lies
-// along an axis, each pixel blended by the share of it the rectangle covers. This draws the trace
-// the same way straight into the 32-bit picture, without the toolkit's per-span dispatch, and
-// records the rows of pixels it touched. Thinner pens and uneven scales the toolkit draws by
-// other means, so those stay with it.
-class TraceRaster
-{
-public:
-    static bool handles(const QImage &target, const QPen &pen, const Scale &scale)
-    {
-        const QBrush brush = pen.brush();
-        return (target.format() == QImage::Format_RGB32
-                || target.format() == QImage::Format_ARGB32_Premultiplied)
-            && pen.style() == Qt::SolidLine && pen.capStyle() == Qt::FlatCap && !pen.isCosmetic()
-            && brush.style() == Qt::SolidPattern && brush.color().alpha() == 255
-            && scale.X == scale.Y && pen.widthF() * scale.X > 1;
-    }
-
-    TraceRaster(QImage &target, const QPen &pen, const Scale &scale, int clipRight,
-                std::vector<QRect> *rows)
-        : Target(target)
-        , Bits(target.bits())
-        , Stride(target.bytesPerLine())
-        , Colour(pen.brush().color().rgba())
-        , ScaleX(scale.X)
-        , ScaleY(scale.Y)
-        , Width(pen.widthF() * scale.X)
-        , ClipRight(std::min(clipRight, target.width()))
-        , Rows(rows)
-    { }
-
-    void segment(int x0, int y0, int x1, int y1)
-    {
-        if (x0 == x1 && y0 == y1)
-            return;
-        const auto map = [this](qreal x, qreal y) {
-            return QPointF(x * ScaleX + 0.5, y * ScaleY + 0.5);
-        };
-        const QPointF a = map(x0, y0);
-        const QPointF b = map(x1, y1);
-        if (a.y() == b.y()) {
-            const qreal half = Width / 2;
-            fillRect(std::min(a.x(), b.x()), a.y() - half, std::max(a.x(), b.x()), a.y() + half);
-            return;
-        }
-        if (a.x() == b.x()) {
-            const qreal half = Width / 2;
-            fillRect(a.x() - half, std::min(a.y(), b.y()), a.x() + half, std::max(a.y(), b.y()));
-            return;
-        }
-        const qreal length = std::hypot(b.x() - a.x(), b.y() - a.y());
-        const QPointF delta = (b - a) * (0.5 * (Width / length));
-        const QPointF perp(delta.y(), -delta.x());
-        const auto snap = [](QPointF p) {
-            return QPointF(std::floor(p.x() * 64) / 64, std::floor(p.y() * 64) / 64);
-        };
-        fillQuad({snap(a + perp), snap(b + perp), snap(b - perp), snap(a - perp)});
-    }
-
-private:
-    struct Edge
-    {
-        qreal X0 = 0;
-        qreal Y0 = 0;
-        qreal Slope = 0;
-        qreal at(qreal y) const { return X0 + Slope * (y - Y0); }
-    };
-
-    // The share of pixel column `column` left of a boundary running from u0 at a band's top to
-    // u1 at its bottom, averaged over the band.
-    static qreal leftShare(qreal u0, qreal u1, int column)
-    {
-        u0 -= column;
-        u1 -= column;
-        if (u0 <= 0 && u1 <= 0)
-            return 0;
-        if (u0 >= 1 && u1 >= 1)
-            return 1;
-        if (u0 >= 0 && u0 <= 1 && u1 >= 0 && u1 <= 1)
-            return (u0 + u1) / 2;
-        const auto integral = [](qreal u) { return u <= 0 ? 0.0 : u >= 1 ? u - 0.5 : u * u / 2; };
-        return (integral(u1) - integral(u0)) / (u1 - u0);
-    }
-
-    void fillRect(qreal left, qreal top, qreal right, qreal bottom)
-    {
-        const int firstRow = std::max(0, static_cast<int>(std::floor(top)));
-        const int lastRow = std::min(Target.height() - 1, static_cast<int>(std::ceil(bottom)) - 1);
-        const int first = std::max(0, static_cast<int>(std::floor(left)));
-        const int last = std::min(ClipRight - 1, static_cast<int>(std::ceil(right)) - 1);
-        if (first > last)
-            return;
-        Coverage.assign(static_cast<std::size_t>(last - first + 1), 0);
-        for (int y = firstRow; y <= lastRow; ++y) {
-            const qreal height = std::min<qreal>(y + 1, bottom) - std::max<qreal>(y, top);
-            for (int x = first; x <= last; ++x)
-                Coverage[std::size_t(x - first)] =
-                    height * (std::min<qreal>(x + 1, right) - std::max<qreal>(x, left));
-            blendRow(y, first, last);
-        }
-    }
-
-    // A convex quadrilateral, band by band between its corners' heights: in each band its left
-    // and right boundaries are straight, and a pixel's share is what lies between them.
-    void fillQuad(const std::array<QPointF, 4> &corners)
-    {
-        std::array<qreal, 4> heights {};
-        for (std::size_t i = 0; i < 4; ++i)
-            heights[i] = corners[i].y();
-        std::sort(heights.begin(), heights.end());
-        if (heights[3] <= heights[0])
-            return;
-
-        std::array<Edge, 4> edges {};
-        std::array<std::pair<qreal, qreal>, 4> spans {};
-        for (std::size_t i = 0; i < 4; ++i) {
-            const QPointF p = corners[i];
-            const QPointF q = corners[(i + 1) % 4];
-            spans[i] = std::minmax(p.y(), q.y());
-            edges[i] = {p.x(), p.y(), p.y() == q.y() ? 0.0 : (q.x() - p.x()) / (q.y() - p.y())};
-        }
-        struct Band
-        {
-            qreal Top;
-            qreal Bottom;
-            Edge Left;
-            Edge Right;
-        };
-        std::array<Band, 3> bands {};
-        std::size_t bandCount = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            const qreal top = heights[k];
-            const qreal bottom = heights[k + 1];
-            if (bottom <= top)
-                continue;
-            const qreal middle = (top + bottom) / 2;
-            std::array<Edge, 2> sides {};
-            std::size_t found = 0;
-            for (std::size_t i = 0; i < 4 && found < 2; ++i)
-                if (spans[i].first <= top && spans[i].second >= bottom
-                    && spans[i].second > spans[i].first)
-                    sides[found++] = edges[i];
-            if (found < 2)
-                continue;
-            if (sides[0].at(middle) > sides[1].at(middle))
-                std::swap(sides[0], sides[1]);
-            bands[bandCount++] = {top, bottom, sides[0], sides[1]};
-        }
-
-        const int firstRow = std::max(0, static_cast<int>(std::floor(heights[0])));
-        const int lastRow =
-            std::min(Target.height() - 1, static_cast<int>(std::ceil(heights[3])) - 1);
-        for (int y = firstRow; y <= lastRow; ++y) {
-            int first = std::numeric_limits<int>::max();
-            int last = std::numeric_limits<int>::min();
-            std::array<std::array<qreal, 5>, 3> pieces {};
-            std::size_t pieceCount = 0;
-            for (std::size_t k = 0; k < bandCount; ++k) {
-                const qreal top = std::max<qreal>(y, bands[k].Top);
-                const qreal bottom = std::min<qreal>(y + 1, bands[k].Bottom);
-                if (bottom <= top)
-                    continue;
-                const qreal l0 = bands[k].Left.at(top);
-                const qreal l1 = bands[k].Left.at(bottom);
-                const qreal r0 = bands[k].Right.at(top);
-                const qreal r1 = bands[k].Right.at(bottom);
-                first = std::min(first, static_cast<int>(std::floor(std::min(l0, l1))));
-                last = std::max(last, static_cast<int>(std::ceil(std::max(r0, r1))) - 1);
-                pieces[pieceCount++] = {bottom - top, l0, l1, r0, r1};
-            }
-            first = std::max(first, 0);
-            last = std::min(last, ClipRight - 1);
-            if (pieceCount == 0 || first > last)
-                continue;
-            Coverage.assign(static_cast<std::size_t>(last - first + 1), 0);
-            for (std::size_t k = 0; k < pieceCount; ++k) {
-                const auto &[height, l0, l1, r0, r1] = pieces[k];
-                for (int x = first; x <= last; ++x)
-                    Coverage[std::size_t(x - first)] +=
-                        height * (leftShare(r0, r1, x) - leftShare(l0, l1, x));
-            }
-            blendRow(y, first, last);
-        }
-    }
-
-    // The toolkit's blend of an opaque colour by a coverage: c * a + d * (1 - a) per channel, each
-    // product divided by 255 with rounding.
-    static quint32 multiply(quint32 pixel, quint32 alpha)
-    {
-        quint32 low = (pixel & 0x00FF00FF) * alpha;
-        low = ((low + ((low >> 8) & 0x00FF00FF) + 0x00800080) >> 8) & 0x00FF00FF;
-        quint32 high = ((pixel >> 8) & 0x00FF00FF) * alpha;
-        high = (high + ((high >> 8) & 0x00FF00FF) + 0x00800080) & 0xFF00FF00;
-        return low | high;
-    }
-
-    void blendRow(int y, int first, int last)
-    {
-        auto *row = reinterpret_cast<quint32 *>(Bits + y * Stride);
-        int touchedFirst = last + 1;
-        int touchedLast = first - 1;
-        for (int x = first; x <= last; ++x) {
-            // A hair over the exact share, so that a whole pixel computed as 0.99999... is whole.
-            const int level =
-                std::clamp(static_cast<int>(Coverage[std::size_t(x - first)] * 255 + 1e-6), 0, 255);
-            if (level == 0)
-                continue;
-            touchedFirst = std::min(touchedFirst, x);
-            touchedLast = x;
-            row[x] = level == 255
-                ? Colour
-                : multiply(Colour, quint32(level)) + multiply(row[x], quint32(255 - level));
-        }
-        if (Rows && touchedFirst <= touchedLast)
-            Rows->emplace_back(QPoint(touchedFirst, y), QPoint(touchedLast, y));
-    }
-
-    QImage &Target;
-    uchar *Bits;
-    qsizetype Stride;
-    quint32 Colour;
-    qreal ScaleX;
-    qreal ScaleY;
-    qreal Width;
-    int ClipRight;
-    std::vector<QRect> *Rows;
-    std::vector<qreal> Coverage;
-};
-
-void rasterTrace(TraceRaster &raster, const ScopeFrame &frame)
-{
-    int previousY = traceY(frame.Bytes[ScopeFrame::FirstSample]);
-    for (int i = 1; i < SampleCount; ++i) {
-        const int y = traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
-        raster.segment(traceX(i - 1), previousY, traceX(i), y);
         previousY = y;
     }
 }
@@ -501,7 +260,7 @@ QFont WaveformRenderer::textFont()
 }
 
 void WaveformRenderer::renderDirect(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                                    const OverlayTexts &texts, TraceDrawing drawing)
+                                    const OverlayTexts &texts)
 {
     if (target.isNull())
         return;
@@ -512,14 +271,9 @@ void WaveformRenderer::renderDirect(QImage &target, const Tools &tools, const Sc
     const Area area = fitArea(target.width(), target.height());
     if (area.Width == 0 || area.Height == 0)
         return;
-    const Scale scale = scaleFor(area);
-    applyTransform(painter, scale);
+    applyTransform(painter, scaleFor(area));
     drawGraticule(painter, tools);
-    if (drawing == TraceDrawing::Own && TraceRaster::handles(target, tools.Trace, scale)) {
-        TraceRaster raster(target, tools.Trace, scale, target.width(), nullptr);
-        rasterTrace(raster, frame);
-    } else
-        drawTrace(painter, tools, frame);
+    drawTrace(painter, tools, frame);
     drawTexts(painter, tools, texts);
 }
 
@@ -689,19 +443,14 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     Shown = lines;
 
     const Scale scale = scaleFor(area);
-    if (TraceRaster::handles(target, tools.Trace, scale)) {
-        TraceArea.clear();
-        TraceRaster raster(target, tools.Trace, scale, Layer.width(), &TraceArea);
-        rasterTrace(raster, frame);
-    } else {
+    {
         QImage surface = surfaceOn(target.bits(), target);
         QPainter painter(&surface);
         painter.setRenderHint(QPainter::Antialiasing);
         applyTransform(painter, scale);
         drawTrace(painter, tools, frame);
-        painter.end();
-        TraceArea = traceBounds(frame, tools.Trace, scale, Layer.rect());
     }
+    TraceArea = traceBounds(frame, tools.Trace, scale, Layer.rect());
     for (const QRect &rect : TraceArea)
         changed |= rect;
     TargetKey = target.cacheKey();

@@ -66,13 +66,9 @@ public:
     QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
                  const OverlayTexts &texts);
 
-    // Who draws the trace: this renderer wherever it can, or always the toolkit, whose drawing
-    // the renderer's own is held to.
-    enum class TraceDrawing { Own, Toolkit };
-
     // The same picture in one pass with no caching: what render() must always equal.
     static void renderDirect(QImage &target, const Tools &tools, const ScopeFrame &frame,
-                             const OverlayTexts &texts, TraceDrawing drawing = TraceDrawing::Own);
+                             const OverlayTexts &texts);
 
     // Drops the layer; the next render draws everything afresh.
     void clear();

@@ -154,54 +154,6 @@ TEST(WaveformRenderer, TraceFollowsTheLowSixBitsOfEachSample)
     EXPECT_EQ(top.pixel(446, 15), Background);
 }
 
-// The largest difference of one colour channel between two images of one size.
-int largestDifference(const QImage &a, const QImage &b)
-{
-    int largest = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        const auto *p = reinterpret_cast<const QRgb *>(a.constScanLine(y));
-        const auto *q = reinterpret_cast<const QRgb *>(b.constScanLine(y));
-        for (int x = 0; x < a.width(); ++x)
-            largest = std::max({largest, std::abs(qRed(p[x]) - qRed(q[x])),
-                                std::abs(qGreen(p[x]) - qGreen(q[x])),
-                                std::abs(qBlue(p[x]) - qBlue(q[x]))});
-    }
-    return largest;
-}
-
-// A trace whose segments keep apart stays within one level of the toolkit's drawing of it; where
-// steep segments overlap, the two blends' roundings add up to a few levels.
-TEST(WaveformRenderer, TraceKeepsCloseToTheToolkitsDrawing)
-{
-    std::mt19937 generator(11);
-    ScopeFrame noise;
-    for (auto &byte : noise.Bytes)
-        byte = static_cast<std::uint8_t>(generator());
-    ScopeFrame sine;
-    ScopeFrame ramp;
-    for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i) {
-        sine.Bytes[4 + i] = static_cast<std::uint8_t>(std::lround(32 + 25 * std::sin(i / 7.0)));
-        ramp.Bytes[4 + i] = static_cast<std::uint8_t>(i / 2);
-    }
-    const std::pair<ScopeFrame, int> frames[] = {
-        {sine, 1}, {ramp, 1},  {zigzagFrame(20, 21), 1}, {constantFrame(0x3F), 1},
-        {{}, 1},   {noise, 8}, {zigzagFrame(0, 63), 8}};
-    const DrawingSet set;
-    for (const QSize size :
-         {QSize(641, 481), QSize(1000, 600), QSize(1001, 601), QSize(1920, 1080)}) {
-        for (const auto &[frame, levels] : frames) {
-            const OverlayTexts texts = overlayTexts(frame, false, -1);
-            QImage own(size, QImage::Format_RGB32);
-            QImage reference(size, QImage::Format_RGB32);
-            WaveformRenderer::renderDirect(own, set.tools(), frame, texts);
-            WaveformRenderer::renderDirect(reference, set.tools(), frame, texts,
-                                           WaveformRenderer::TraceDrawing::Toolkit);
-            EXPECT_LE(largestDifference(own, reference), levels)
-                << size.width() << "x" << size.height() << " frame " << (&frame - &frames[0].first);
-        }
-    }
-}
-
 TEST(WaveformRenderer, FourByThreeAreaAndBackgroundStrip)
 {
     const QImage wide = picture({1000, 600});
@@ -354,7 +306,7 @@ TEST(WaveformRenderer, ReportedChangeHoldsEveryChangedPixel)
     const QRect changed = renderer.render(image, set.tools(), zigzagFrame(33, 34), texts);
     const qreal scale = 1080.0 / LogicalHeight;
     EXPECT_LE(changed.top(), traceY(34) * scale);
-    EXPECT_GE(changed.bottom(), traceY(30) * scale);
+    EXPECT_GE(changed.bottom(), traceY(30) * scale + 1);
     EXPECT_LT(changed.height(), 120);
     EXPECT_LT(changed.right(), TextLeft * scale); // the texts stay
 
