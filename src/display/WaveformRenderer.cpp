@@ -306,8 +306,8 @@ void WaveformRenderer::adoptLook(const QImage &target, const Tools &tools)
     TextColumn = columnPast(GraticuleMax + widest / 2 + 1, scale.X) + 1;
 }
 
-// Drawn on the background in a band a line's height wider on every side than the line needs, at
-// the target's own pixel grid; ink reaching that band's edge may reach further, so it spills.
+// Drawn on the background in a band a third of a line wider on every side than the line needs,
+// at the target's own pixel grid; ink reaching that band's edge may reach further, so it spills.
 const WaveformRenderer::LineImage &WaveformRenderer::lineImage(int line, const QString &text,
                                                                const Tools &tools)
 {
@@ -324,9 +324,10 @@ const WaveformRenderer::LineImage &WaveformRenderer::lineImage(int line, const Q
     const auto row = [&](qreal logical) {
         return std::clamp(static_cast<int>(std::floor(logical * scale.Y + 0.5)), 0, size.height());
     };
-    const int margin = columnPast(TextLineStep, scale.X);
-    const QRect band(QPoint(std::max(0, TextColumn - margin), row(textTop(line - 1))),
-                     QPoint(size.width() - 1, row(textTop(line + 2)) - 1));
+    constexpr int Margin = TextLineStep / 3;
+    const QRect band(
+        QPoint(std::max(0, TextColumn - columnPast(Margin, scale.X)), row(textTop(line) - Margin)),
+        QPoint(size.width() - 1, row(textTop(line + 1) + Margin) - 1));
 
     LineImage image {text, {}, {}, false};
     if (!band.isEmpty()) {
