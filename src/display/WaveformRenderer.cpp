@@ -330,8 +330,10 @@ const WaveformRenderer::LineImage &WaveformRenderer::lineImage(int line, const Q
         QPoint(size.width() - 1, row(textTop(line + 1) + Margin) - 1));
 
     LineImage image {text, {}, {}, false};
-    if (!band.isEmpty()) {
-        QImage pixels(band.size(), Drawn->Format);
+    QImage pixels = band.isEmpty() ? QImage() : QImage(band.size(), Drawn->Format);
+    // Out of memory: without its pixels the line cannot be composed apart.
+    image.Spills = !band.isEmpty() && pixels.isNull();
+    if (!pixels.isNull()) {
         QImage surface = surfaceOn(pixels.bits(), pixels);
         QPainter painter(&surface);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -368,6 +370,8 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
         drawGraticule(painter, tools);
     }
     Layer = QImage(std::min(TextColumn, target.width()), target.height(), target.format());
+    if (Layer.isNull())
+        return;
     for (int y = 0; y < target.height(); ++y)
         std::memcpy(Layer.scanLine(y), target.constScanLine(y),
                     static_cast<std::size_t>(Layer.bytesPerLine()));

@@ -61,8 +61,9 @@ public:
     };
 
     // Returns the device pixels of the target this render may have changed: the bounds of both
-    // traces when only the trace moved, the whole target otherwise. One rectangle: a repaint of
-    // many small ones costs more than the few pixels it saves.
+    // traces and of the old and new ink of every line whose text changed, the whole target when
+    // the target or the look is new. One rectangle: a repaint of many small ones costs more than
+    // the few pixels it saves.
     QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
                  const OverlayTexts &texts);
 
