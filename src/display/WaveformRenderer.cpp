@@ -423,9 +423,14 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     QRect changed;
     const quint32 background = tools.Background.color().rgba();
     if (!intact) {
-        if (Layer.isNull())
+        if (Layer.isNull()) {
             buildLayer(target, tools);
-        else {
+            if (Layer.isNull()) {
+                renderDirect(target, tools, frame, texts);
+                TargetKey = 0;
+                return target.rect();
+            }
+        } else {
             copyPixels(target, Layer, {}, Layer.rect());
             fillPixels(
                 target, background,
