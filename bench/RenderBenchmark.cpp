@@ -94,6 +94,27 @@ void BM_RenderFrameTextChange(benchmark::State &state)
     }
 }
 
+// The first render after a size change, as the view makes it: a new bitmap each time, and a
+// size that changes the scale, so nothing drawn for an earlier size can be reused. The heights
+// cycle through more sizes than any cache keeps.
+void BM_RenderFrameResize(benchmark::State &state)
+{
+    const Setup setup;
+    const auto frames = signalFrames();
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    WaveformRenderer renderer;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const ScopeFrame &frame = frames[next % frames.size()];
+        const int step = static_cast<int>(next % 32);
+        QImage image(width - 4 * step, height - 3 * step, QImage::Format_RGB32);
+        renderer.render(image, setup.tools(), frame, overlayTexts(frame, true, 2));
+        benchmark::DoNotOptimize(image.constBits());
+        ++next;
+    }
+}
+
 // Everything drawn in one pass with no caching, for comparison.
 void BM_RenderDirect(benchmark::State &state)
 {
@@ -119,6 +140,7 @@ void sizes(benchmark::internal::Benchmark *benchmark)
 BENCHMARK(BM_RenderFrame)->Apply(sizes);
 BENCHMARK(BM_RenderFrameNoise)->Apply(sizes);
 BENCHMARK(BM_RenderFrameTextChange)->Apply(sizes);
+BENCHMARK(BM_RenderFrameResize)->Apply(sizes);
 BENCHMARK(BM_RenderDirect)->Apply(sizes);
 
 } // namespace

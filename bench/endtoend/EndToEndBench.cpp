@@ -275,6 +275,7 @@ struct Figures
     double IdleSeconds = 0;
     std::map<long, ThreadSwitches> IdleBefore;
     std::map<long, ThreadSwitches> IdleAfter;
+    double LongestPaintWaitMs = 0;
 };
 
 void measure(SerialReceiver &receiver, CVandrelViewerView &view, int master, Figures &figures)
@@ -380,6 +381,8 @@ void report(const Figures &f)
                 "%llu passes; target <= 3 %%)\n",
                 100.0 * f.StreamCpuSeconds / f.StreamSeconds, f.StreamCpuSeconds, f.StreamSeconds,
                 f.StreamSent, static_cast<unsigned long long>(f.StreamPasses));
+    std::printf("  longest wait of a paint for the view lock: %.2f ms (target <= 3 ms)\n",
+                f.LongestPaintWaitMs);
     long long total = 0;
     std::string busy;
     for (const auto &[tid, after] : f.IdleAfter) {
@@ -452,6 +455,8 @@ int main(int argc, char **argv)
     });
     app.exec();
     measuring.join();
+    figures.LongestPaintWaitMs =
+        std::chrono::duration<double, std::milli>(view.longestPaintWait()).count();
 
     view.OnDestroy();
     receiver.close();

@@ -259,7 +259,13 @@ void CVandrelViewerView::resizeEvent(QResizeEvent *)
 void CVandrelViewerView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
+    const auto asked = std::chrono::steady_clock::now();
     std::scoped_lock lock(ViewLock);
+    const std::int64_t waited = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now() - asked)
+                                    .count();
+    if (waited > LongestPaintWait.load())
+        LongestPaintWait.store(waited);
     const bool picture = BackBuffer && !BackBuffer->isNull();
     // Opaque painting leaves whatever no picture covers undefined: before the first picture, or
     // when a screen of another pixel ratio shrank the picture until the next resize. A picture

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,11 @@ public:
     QImage backBufferImage() const;
     // Passes the RenderThread has completed.
     std::uint64_t renderPassCount() const { return PassCount.load(); }
+    // The longest a paint has waited for the view lock, which a render holds while it draws.
+    std::chrono::nanoseconds longestPaintWait() const
+    {
+        return std::chrono::nanoseconds(LongestPaintWait.load());
+    }
     // Whether the RenderThread has made its run-flag test and waits for a frame.
     bool renderThreadWaiting() const { return Waiting.load(); }
     // Called on the RenderThread at the start of every pass, before the frame is copied. Set it
@@ -88,6 +94,7 @@ private:
     std::function<void()> PassHook;
     std::atomic<std::uint64_t> PassCount {0};
     std::atomic<bool> Waiting {false};
+    std::atomic<std::int64_t> LongestPaintWait {0};
     // Guards SpareRepaintRequest and PendingRepaint.
     std::mutex RepaintLock;
     std::unique_ptr<QEvent> SpareRepaintRequest;

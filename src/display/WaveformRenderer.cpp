@@ -48,6 +48,30 @@ void applyTransform(QPainter &painter, const Scale &scale)
     painter.scale(scale.X, scale.Y);
 }
 
+// A dash pattern is measured in device pixels for a pen one device pixel wide or thinner, so
+// the grid's dashes are drawn each as its own solid line: their length stays in world units.
+void drawDashed(QPainter &painter, const QPen &pen, const QLineF &line)
+{
+    const QList<qreal> pattern = pen.style() == Qt::SolidLine ? QList<qreal>() : pen.dashPattern();
+    const qreal unit = pen.widthF() > 0 ? pen.widthF() : 1.0;
+    qreal period = 0;
+    for (const qreal length : pattern)
+        period += length;
+    if (pattern.size() < 2 || !(period > 0)) {
+        painter.drawLine(line);
+        return;
+    }
+    const qreal length = line.length();
+    qreal at = 0;
+    for (qsizetype k = 0; at < length; ++k) {
+        const qreal dash = pattern[k % pattern.size()] * unit;
+        if (k % 2 == 0 && dash > 0)
+            painter.drawLine(QLineF(line.pointAt(at / length),
+                                    line.pointAt(std::min(at + dash, length) / length)));
+        at += dash;
+    }
+}
+
 void drawGraticule(QPainter &painter, const WaveformRenderer::Tools &tools)
 {
     painter.setPen(tools.Border);
@@ -56,11 +80,14 @@ void drawGraticule(QPainter &painter, const WaveformRenderer::Tools &tools)
     painter.drawLine(QLine(GraticuleMax, GraticuleMax, GraticuleMin, GraticuleMax));
     painter.drawLine(QLine(GraticuleMin, GraticuleMax, GraticuleMin, GraticuleMin));
 
-    painter.setPen(tools.Grid);
+    QPen solid = tools.Grid;
+    if (solid.style() != Qt::NoPen)
+        solid.setStyle(Qt::SolidLine);
+    painter.setPen(solid);
     for (int k = Division; k < GraticuleSide; k += Division) {
         const int at = GraticuleMin + k;
-        painter.drawLine(QLine(at, GraticuleMin, at, GraticuleMax));
-        painter.drawLine(QLine(GraticuleMin, at, GraticuleMax, at));
+        drawDashed(painter, tools.Grid, QLineF(at, GraticuleMin, at, GraticuleMax));
+        drawDashed(painter, tools.Grid, QLineF(GraticuleMin, at, GraticuleMax, at));
     }
 }
 
@@ -78,25 +105,27 @@ void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const Sc
 // Each line's top is where the primary face's ascent begins, so a line whose CJK glyphs come from
 // a fallback face with a taller ascent keeps its place and the column keeps its spacing. A text
 // drawn from a point is neither wrapped nor clipped.
-void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const OverlayTexts &texts)
+void drawTextLine(QPainter &painter, const WaveformRenderer::Tools &tools, int line,
+                  const QString &text)
 {
     painter.setFont(tools.Font);
     painter.setPen(QPen(tools.Text, 0));
     const qreal ascent = QFontMetricsF(tools.Font, painter.device()).ascent();
-    for (int line = 0; line < TextLineCount; ++line)
-        painter.drawText(QPointF(TextLeft, textTop(line) + ascent),
-                         texts[static_cast<std::size_t>(line)]);
+    painter.drawText(QPointF(TextLeft, textTop(line) + ascent), text);
 }
 
-// Strips of this many segments get bounds of their own, so where the trace keeps to a narrow band
-// only that band is restored, even when it spans the height elsewhere.
-constexpr int StripSegments = 8;
+void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const OverlayTexts &texts)
+{
+    for (int line = 0; line < TextLineCount; ++line)
+        drawTextLine(painter, tools, line, texts[static_cast<std::size_t>(line)]);
+}
 
-// Every device pixel the trace can touch: each strip's logical bounds widened by the pen and by
-// the anti-aliasing fringe. A strip's last sample is the next one's first, so every segment lies
-// wholly inside one strip.
-QRegion traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale,
-                    const QRect &limit)
+// Every device pixel the trace can touch, as rectangles: each segment's logical bounds widened
+// by the pen and by the anti-aliasing fringe, neighbours merged while one rectangle for both is no
+// larger than the two. A flat trace thus becomes a few long strips, a noisy one stays segment by
+// segment, and only about the pixels the trace covers are restored.
+std::vector<QRect> traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale,
+                               const QRect &limit)
 {
     const qreal reach = pen.widthF() / 2 + 1;
     const auto low = [](qreal logical, qreal factor) {
@@ -105,34 +134,79 @@ QRegion traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale
     const auto high = [](qreal logical, qreal factor) {
         return static_cast<int>(std::ceil(logical * factor + 0.5)) + 2;
     };
-    QRegion area;
-    for (int first = 0; first < SampleCount - 1; first += StripSegments) {
-        const int last = std::min(first + StripSegments, SampleCount - 1);
-        int top = GraticuleMax;
-        int bottom = 0;
-        for (int i = first; i <= last; ++i) {
-            const int y =
-                traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
-            top = std::min(top, y);
-            bottom = std::max(bottom, y);
+    const auto area = [](const QRect &rect) { return qint64(rect.width()) * rect.height(); };
+    std::vector<QRect> rects;
+    QRect strip;
+    int previousY = traceY(frame.Bytes[ScopeFrame::FirstSample]);
+    for (int i = 1; i < SampleCount; ++i) {
+        const int y = traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
+        const QRect segment(QPoint(low(traceX(i - 1) - reach, scale.X),
+                                   low(std::min(y, previousY) - reach, scale.Y)),
+                            QPoint(high(traceX(i) + reach, scale.X),
+                                   high(std::max(y, previousY) + reach, scale.Y)));
+        previousY = y;
+        const QRect merged = strip | segment;
+        if (strip.isNull() || area(merged) <= area(strip) + area(segment))
+            strip = merged;
+        else {
+            rects.push_back(strip.intersected(limit));
+            strip = segment;
         }
-        const QRect bounds(
-            QPoint(low(traceX(first) - reach, scale.X), low(top - reach, scale.Y)),
-            QPoint(high(traceX(last) + reach, scale.X), high(bottom + reach, scale.Y)));
-        area |= bounds.intersected(limit);
     }
-    return area;
+    rects.push_back(strip.intersected(limit));
+    return rects;
 }
 
-void copyPixels(uchar *to, const QImage &from, qsizetype stride, const QRect &rect)
+// Copies `rect` of `from`, whose pixel (0, 0) lies at `origin` of the target, into the target.
+void copyPixels(QImage &to, const QImage &from, QPoint origin, const QRect &rect)
 {
-    if (rect.isEmpty())
+    const QRect area = rect.intersected(to.rect()).intersected(from.rect().translated(origin));
+    if (area.isEmpty())
         return;
-    const qsizetype bytesPerPixel = from.depth() / 8;
-    const qsizetype offset = rect.left() * bytesPerPixel;
-    const std::size_t length = static_cast<std::size_t>(rect.width() * bytesPerPixel);
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        std::memcpy(to + y * stride + offset, from.constScanLine(y) + offset, length);
+    const std::size_t length = static_cast<std::size_t>(area.width()) * sizeof(quint32);
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::memcpy(reinterpret_cast<quint32 *>(to.scanLine(y)) + area.left(),
+                    reinterpret_cast<const quint32 *>(from.constScanLine(y - origin.y()))
+                        + (area.left() - origin.x()),
+                    length);
+}
+
+void fillPixels(QImage &to, quint32 pixel, const QRect &rect)
+{
+    const QRect area = rect.intersected(to.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::fill_n(reinterpret_cast<quint32 *>(to.scanLine(y)) + area.left(), area.width(), pixel);
+}
+
+// The bounds of the pixels that are not `background`.
+QRect inkBounds(const QImage &image, quint32 background)
+{
+    int top = image.height();
+    int bottom = -1;
+    int left = image.width();
+    int right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+        int x = 0;
+        while (x < image.width() && row[x] == background)
+            ++x;
+        if (x == image.width())
+            continue;
+        int last = image.width() - 1;
+        while (row[last] == background)
+            --last;
+        top = std::min(top, y);
+        bottom = y;
+        left = std::min(left, x);
+        right = std::max(right, last);
+    }
+    return bottom < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// The device column a logical x maps into, rounded outwards by the anti-aliasing fringe.
+int columnPast(qreal logical, qreal factor)
+{
+    return static_cast<int>(std::ceil(logical * factor + 0.5)) + 2;
 }
 
 } // namespace
@@ -205,36 +279,112 @@ void WaveformRenderer::renderDirect(QImage &target, const Tools &tools, const Sc
 
 void WaveformRenderer::clear()
 {
-    Key.reset();
+    Drawn.reset();
     Layer = QImage();
+    for (auto &images : Lines)
+        images.clear();
     TargetKey = 0;
-    TraceArea = QRegion();
+    Shown = {};
+    TraceArea.clear();
 }
 
-bool WaveformRenderer::LayerKey::matches(const QImage &target, const Tools &tools,
-                                         const OverlayTexts &texts) const
+bool WaveformRenderer::Look::matches(const QImage &target, const Tools &tools) const
 {
-    return Size == target.size() && Format == target.format() && Texts == texts
-        && Background == tools.Background && Border == tools.Border && Grid == tools.Grid
+    return Size == target.size() && Format == target.format() && Background == tools.Background
+        && Trace == tools.Trace && Border == tools.Border && Grid == tools.Grid
         && Text == tools.Text && Font == tools.Font;
 }
 
-void WaveformRenderer::rebuildLayer(const QImage &target, const Tools &tools,
-                                    const OverlayTexts &texts)
+void WaveformRenderer::adoptLook(const QImage &target, const Tools &tools)
 {
-    if (Layer.size() != target.size() || Layer.format() != target.format())
-        Layer = QImage(target.size(), target.format());
-    QImage surface = surfaceOn(Layer.bits(), Layer);
-    QPainter painter(&surface);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(surface.rect(), tools.Background);
-    applyTransform(painter, scaleFor(fitArea(target.width(), target.height())));
-    drawGraticule(painter, tools);
-    // The texts lie right of everything the trace can reach, so drawing them before the trace
-    // gives the same pixels as drawing them after it.
-    drawTexts(painter, tools, texts);
-    Key = LayerKey {target.size(), target.format(), texts,      tools.Background,
-                    tools.Border,  tools.Grid,      tools.Text, tools.Font};
+    clear();
+    Drawn = Look {target.size(), target.format(), tools.Background, tools.Trace,
+                  tools.Border,  tools.Grid,      tools.Text,       tools.Font};
+    const Scale scale = scaleFor(fitArea(target.width(), target.height()));
+    const qreal widest =
+        std::max({tools.Trace.widthF(), tools.Border.widthF(), tools.Grid.widthF(), 1.0});
+    TextColumn = columnPast(GraticuleMax + widest / 2 + 1, scale.X) + 1;
+}
+
+// Drawn on the background in a band a third of a line wider on every side than the line needs,
+// at the target's own pixel grid; ink reaching that band's edge may reach further, so it spills.
+const WaveformRenderer::LineImage &WaveformRenderer::lineImage(int line, const QString &text,
+                                                               const Tools &tools)
+{
+    auto &images = Lines[static_cast<std::size_t>(line)];
+    const auto cached = std::find_if(images.begin(), images.end(),
+                                     [&](const LineImage &image) { return image.Text == text; });
+    if (cached != images.end()) {
+        std::rotate(images.begin(), cached, cached + 1);
+        return images.front();
+    }
+
+    const QSize size = Drawn->Size;
+    const Scale scale = scaleFor(fitArea(size.width(), size.height()));
+    const auto row = [&](qreal logical) {
+        return std::clamp(static_cast<int>(std::floor(logical * scale.Y + 0.5)), 0, size.height());
+    };
+    constexpr int Margin = TextLineStep / 3;
+    const QRect band(
+        QPoint(std::max(0, TextColumn - columnPast(Margin, scale.X)), row(textTop(line) - Margin)),
+        QPoint(size.width() - 1, row(textTop(line + 1) + Margin) - 1));
+
+    LineImage image {text, {}, {}, false};
+    QImage pixels = band.isEmpty() ? QImage() : QImage(band.size(), Drawn->Format);
+    // Out of memory: without its pixels the line cannot be composed apart.
+    image.Spills = !band.isEmpty() && pixels.isNull();
+    if (!pixels.isNull()) {
+        QImage surface = surfaceOn(pixels.bits(), pixels);
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(surface.rect(), tools.Background);
+        painter.translate(0.5 - band.left(), 0.5 - band.top());
+        painter.scale(scale.X, scale.Y);
+        drawTextLine(painter, tools, line, text);
+        painter.end();
+        const auto background = *reinterpret_cast<const quint32 *>(pixels.constBits());
+        const QRect ink = inkBounds(pixels, background);
+        if (!ink.isEmpty()) {
+            image.Ink = ink.translated(band.topLeft());
+            image.Pixels = pixels.copy(ink);
+            image.Spills = image.Ink.left() < TextColumn || (ink.top() == 0 && band.top() > 0)
+                || (ink.bottom() == band.height() - 1 && band.bottom() < size.height() - 1);
+        }
+    }
+    constexpr std::size_t Kept = 3;
+    images.insert(images.begin(), std::move(image));
+    if (images.size() > Kept)
+        images.pop_back();
+    return images.front();
+}
+
+// Made in the target itself, then its trace columns are kept: one full-size bitmap, not two.
+void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
+{
+    {
+        QImage surface = surfaceOn(target.bits(), target);
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(surface.rect(), tools.Background);
+        applyTransform(painter, scaleFor(fitArea(target.width(), target.height())));
+        drawGraticule(painter, tools);
+    }
+    Layer = QImage(std::min(TextColumn, target.width()), target.height(), target.format());
+    if (Layer.isNull())
+        return;
+    for (int y = 0; y < target.height(); ++y)
+        std::memcpy(Layer.scanLine(y), target.constScanLine(y),
+                    static_cast<std::size_t>(Layer.bytesPerLine()));
+}
+
+QRect WaveformRenderer::restoreTrace(QImage &target) const
+{
+    QRect bounds;
+    for (const QRect &rect : TraceArea) {
+        copyPixels(target, Layer, {}, rect);
+        bounds |= rect;
+    }
+    return bounds;
 }
 
 QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
@@ -243,38 +393,76 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     if (target.isNull())
         return {};
     const Area area = fitArea(target.width(), target.height());
-    if (target.depth() != 32 || area.Width == 0 || area.Height == 0) {
+    if (target.depth() != 32 || area.Width == 0 || area.Height == 0
+        || tools.Background.style() != Qt::SolidPattern) {
         renderDirect(target, tools, frame, texts);
         TargetKey = 0;
         return target.rect();
     }
 
     bool intact = TargetKey != 0 && target.cacheKey() == TargetKey;
-    if (!Key || !Key->matches(target, tools, texts)) {
-        rebuildLayer(target, tools, texts);
+    if (!Drawn || !Drawn->matches(target, tools)) {
+        adoptLook(target, tools);
         intact = false;
     }
 
-    uchar *bits = target.bits();
-    const qsizetype stride = target.bytesPerLine();
-    if (intact) {
-        for (const QRect &rect : TraceArea)
-            copyPixels(bits, Layer, stride, rect);
-    } else if (stride == Layer.bytesPerLine())
-        std::memcpy(bits, Layer.constBits(), static_cast<std::size_t>(Layer.sizeInBytes()));
-    else
-        copyPixels(bits, Layer, stride, target.rect());
+    std::array<LineImage, TextLineCount> lines;
+    bool apart = TextColumn < target.width();
+    for (int line = 0; line < TextLineCount && apart; ++line) {
+        lines[std::size_t(line)] = lineImage(line, texts[std::size_t(line)], tools);
+        apart = !lines[std::size_t(line)].Spills;
+        for (int other = 0; other < line && apart; ++other)
+            apart = !lines[std::size_t(line)].Ink.intersects(lines[std::size_t(other)].Ink);
+    }
+    if (!apart) {
+        renderDirect(target, tools, frame, texts);
+        TargetKey = 0;
+        return target.rect();
+    }
+
+    QRect changed;
+    const quint32 background = tools.Background.color().rgba();
+    if (!intact) {
+        if (Layer.isNull()) {
+            buildLayer(target, tools);
+            if (Layer.isNull()) {
+                renderDirect(target, tools, frame, texts);
+                TargetKey = 0;
+                return target.rect();
+            }
+        } else {
+            copyPixels(target, Layer, {}, Layer.rect());
+            fillPixels(
+                target, background,
+                QRect(QPoint(TextColumn, 0), QPoint(target.width() - 1, target.height() - 1)));
+        }
+        for (const LineImage &line : lines)
+            copyPixels(target, line.Pixels, line.Ink.topLeft(), line.Ink);
+        changed = target.rect();
+    } else {
+        changed = restoreTrace(target);
+        for (std::size_t line = 0; line < lines.size(); ++line)
+            if (Shown[line].Text != lines[line].Text) {
+                fillPixels(target, background, Shown[line].Ink);
+                changed |= Shown[line].Ink | lines[line].Ink;
+            }
+        for (std::size_t line = 0; line < lines.size(); ++line)
+            if (Shown[line].Text != lines[line].Text)
+                copyPixels(target, lines[line].Pixels, lines[line].Ink.topLeft(), lines[line].Ink);
+    }
+    Shown = lines;
 
     const Scale scale = scaleFor(area);
     {
-        QImage surface = surfaceOn(bits, target);
+        QImage surface = surfaceOn(target.bits(), target);
         QPainter painter(&surface);
         painter.setRenderHint(QPainter::Antialiasing);
         applyTransform(painter, scale);
         drawTrace(painter, tools, frame);
     }
-    const QRegion previous = TraceArea;
-    TraceArea = traceBounds(frame, tools.Trace, scale, target.rect());
+    TraceArea = traceBounds(frame, tools.Trace, scale, Layer.rect());
+    for (const QRect &rect : TraceArea)
+        changed |= rect;
     TargetKey = target.cacheKey();
-    return intact ? previous.united(TraceArea).boundingRect() : target.rect();
+    return changed;
 }

@@ -7,10 +7,11 @@
 #include <QImage>
 #include <QPen>
 #include <QRect>
-#include <QRegion>
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class ScopeFrame;
 
@@ -18,10 +19,13 @@ class ScopeFrame;
 // graticule, trace and the eight overlay lines. The bitmap's pixels are taken as they are; its
 // device pixel ratio plays no part (a 200 % buffer simply has more pixels to scale into).
 //
-// Only the trace changes from frame to frame, so the rest of the picture is kept in a layer per
-// (size, texts, drawing objects). A render restores from the layer just the pixels the previous
-// trace covered and draws the new trace; everything else is already in place. The large scaled
-// glyphs of a 4K picture cost tens of milliseconds, which a layer pays only when a text changes.
+// Only the trace changes from frame to frame, so the rest of the picture is kept: the graticule
+// in a layer of the columns the trace can reach, each overlay line as an image of just the pixels
+// its text inks, a few per line keyed by text. A render restores from the layer just the pixels
+// the previous trace covered, puts in the lines whose text changed and draws the new trace. The
+// large scaled glyphs of a 4K picture cost milliseconds per line, which a line pays only when its
+// text is new. Where texts and trace would share pixels (tiny pictures, very large fonts) the
+// parts cannot be composed apart, and every render draws the whole picture.
 class WaveformRenderer
 {
 public:
@@ -57,8 +61,9 @@ public:
     };
 
     // Returns the device pixels of the target this render may have changed: the bounds of both
-    // traces when only the trace moved, the whole target otherwise. One rectangle: a repaint of
-    // many small ones costs more than the few pixels it saves.
+    // traces and of the old and new ink of every line whose text changed, the whole target when
+    // the target or the look is new. One rectangle: a repaint of many small ones costs more than
+    // the few pixels it saves.
     QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
                  const OverlayTexts &texts);
 
@@ -70,25 +75,45 @@ public:
     void clear();
 
 private:
-    struct LayerKey
+    struct Look
     {
         QSize Size;
         QImage::Format Format;
-        OverlayTexts Texts;
         QBrush Background;
+        QPen Trace;
         QPen Border;
         QPen Grid;
         QBrush Text;
         QFont Font;
-        bool matches(const QImage &target, const Tools &tools, const OverlayTexts &texts) const;
+        bool matches(const QImage &target, const Tools &tools) const;
     };
 
-    void rebuildLayer(const QImage &target, const Tools &tools, const OverlayTexts &texts);
+    struct LineImage
+    {
+        QString Text;
+        // The target's pixels the text changes; empty for a line with no ink.
+        QRect Ink;
+        QImage Pixels;
+        // Its ink reaches past what was drawn to find it, or into the graticule's columns.
+        bool Spills = false;
+    };
 
-    std::optional<LayerKey> Key;
+    void adoptLook(const QImage &target, const Tools &tools);
+    const LineImage &lineImage(int line, const QString &text, const Tools &tools);
+    void buildLayer(QImage &target, const Tools &tools);
+    // Puts back the layer's pixels under the previous trace; answers their bounds.
+    QRect restoreTrace(QImage &target) const;
+
+    std::optional<Look> Drawn;
+    // The first column right of everything the graticule and the trace can touch.
+    int TextColumn = 0;
+    // The target's columns left of TextColumn without a trace.
     QImage Layer;
-    // The target as this renderer last left it: layer plus a trace inside TraceArea. A target
-    // with another key was changed by someone else, so all of it comes from the layer again.
+    // Per line, the images drawn for the current look, the most recently used first.
+    std::array<std::vector<LineImage>, WaveformGeometry::TextLineCount> Lines;
+    // The target as this renderer last left it: layer, these lines, a trace inside TraceArea. A
+    // target with another key was changed by someone else, so all of it is put in again.
     qint64 TargetKey = 0;
-    QRegion TraceArea;
+    std::array<LineImage, WaveformGeometry::TextLineCount> Shown;
+    std::vector<QRect> TraceArea;
 };
