@@ -204,6 +204,7 @@ void CMainFrame::openPortAndReport(int index)
 
 void CMainFrame::onPortLost(const PortFailure &failure)
 {
+    View.OnAcquisitionChanged();
     // A report that was overtaken by a successful reopen no longer describes the port.
     if (Receiver.currentPort() >= 0)
         return;
@@ -215,10 +216,11 @@ void CMainFrame::OnConnect()
 {
     if (Receiver.isRunning()) {
         Receiver.pause();
-        return;
+    } else {
+        openPortAndReport(SettingDlg.SelectedPort);
+        Receiver.run();
     }
-    openPortAndReport(SettingDlg.SelectedPort);
-    Receiver.run();
+    View.OnAcquisitionChanged();
 }
 
 void CMainFrame::OnSettings()
@@ -228,6 +230,7 @@ void CMainFrame::OnSettings()
     if (SettingDlg.SelectedPort != previous) {
         Receiver.pause();
         openPortAndReport(SettingDlg.SelectedPort);
+        View.OnAcquisitionChanged();
     }
 }
 

@@ -2,6 +2,7 @@
 #include "CommandTable.h"
 #include "OverlayText.h"
 #include "ShellTestSupport.h"
+#include "WaveformRenderer.h"
 
 #include "PseudoTerminal.h"
 
@@ -203,6 +204,42 @@ TEST_F(MainFrameTest, APortThatVanishesWhileConnectedIsReported)
     pressSpace();
     EXPECT_EQ(Frame.statusText(), u"Ready"_s);
     EXPECT_TRUE(deliver(replacement, 10));
+}
+
+// On a silent line no frame comes to redraw the picture, yet its first line must follow every
+// change of the acquisition state at once.
+TEST_F(MainFrameTest, TheOverlayFollowsTheAcquisitionStateWithoutAFrame)
+{
+    PseudoTerminal com3;
+    ScopedEnv com3Path("VANDREL_COM3", com3.slavePath());
+    create();
+    const auto shows = [&](bool running, int port) {
+        const QImage shown = Frame.view().backBufferImage();
+        QImage expected(shown.size(), shown.format());
+        expected.setDevicePixelRatio(shown.devicePixelRatio());
+        WaveformRenderer::renderDirect(expected, WaveformRenderer::StandardTools().tools(), {},
+                                       overlayTexts({}, running, port));
+        return !shown.isNull() && shown == expected;
+    };
+    ASSERT_TRUE(shows(false, 0));
+
+    pressSpace();
+    EXPECT_TRUE(shows(true, 0)) << "connected";
+    pressSpace();
+    EXPECT_TRUE(shows(false, 0)) << "disconnected";
+
+    pressSpace();
+    runSettings([](CSettingDlg &dialog) {
+        dialog.portCombo()->setCurrentIndex(2);
+        pressOk(dialog);
+    });
+    EXPECT_TRUE(shows(false, 2)) << "after choosing another port";
+
+    pressSpace();
+    ASSERT_TRUE(shows(true, 2));
+    com3.closeMaster();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shows(false, -1); }, WaitBoundMs))
+        << "after the port was lost";
 }
 
 TEST_F(MainFrameTest, BarTogglesHideOnlyTheirBarAndTheCheckMarksFollow)
