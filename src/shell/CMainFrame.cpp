@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CommandTable.h"
+#include "DisplayText.h"
 #include "PortFailureText.h"
 
 #include <QAction>
@@ -164,6 +165,10 @@ void CMainFrame::createStatusBar()
     StatusText = new QLabel(this);
     StatusText->setObjectName(u"StatusText"_s);
     StatusText->setTextFormat(Qt::PlainText);
+    // The text is cut to the bar, never the bar (or the window) widened to the text.
+    StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusText->setMinimumWidth(1);
+    StatusText->installEventFilter(this);
     statusBar()->addWidget(StatusText, 1);
     statusBar()->setSizeGripEnabled(true);
     showStatus();
@@ -184,13 +189,19 @@ QAction *CMainFrame::commandAction(int id) const
 
 QString CMainFrame::statusText() const
 {
-    return StatusText != nullptr ? StatusText->text() : QString();
+    return StatusLine;
 }
 
 void CMainFrame::showStatus()
 {
-    if (StatusText != nullptr)
-        StatusText->setText(OpenMenus > 0 ? MenuPrompt : IdleText);
+    // A port's path and the system's reason may hold anything, line breaks included.
+    StatusLine = oneLine(OpenMenus > 0 ? MenuPrompt : IdleText);
+    if (StatusText == nullptr)
+        return;
+    const QString shown =
+        StatusText->fontMetrics().elidedText(StatusLine, Qt::ElideRight, StatusText->width());
+    StatusText->setText(shown);
+    statusBar()->setToolTip(shown == StatusLine ? QString() : plainToolTip(StatusLine));
 }
 
 void CMainFrame::openPortAndReport(int index)
@@ -272,6 +283,13 @@ bool CMainFrame::event(QEvent *event)
         return true;
     }
     return QMainWindow::event(event);
+}
+
+bool CMainFrame::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == StatusText && event->type() == QEvent::Resize)
+        showStatus();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent *event)

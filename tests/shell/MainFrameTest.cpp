@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -181,6 +182,36 @@ TEST_F(MainFrameTest, AMissingPortIsReportedAndTheOverlayClaimsNoConnection)
     pressSpace();
     EXPECT_EQ(receiver.currentPort(), 0);
     EXPECT_EQ(Frame.statusText(), u"Ready"_s);
+}
+
+// A path may hold markup and line breaks; the bar shows it literally, on one line, cut to the
+// bar, with the whole text in the tooltip, and the window keeps its size.
+TEST_F(MainFrameTest, TheStatusBarShowsAPortMessageAsOneLineOfPlainTextCutToItsWidth)
+{
+    ScopedEnv odd("VANDREL_COM1",
+                  "/nonexistent/<b>bold</b>\nline<img src=x>/" + std::string(120, 'd'));
+    create();
+    const int width = Frame.width();
+    auto *label = Frame.statusBar()->findChild<QLabel *>(u"StatusText"_s);
+    ASSERT_NE(label, nullptr);
+
+    const QString whole = Frame.statusText();
+    EXPECT_TRUE(whole.startsWith(u"COM1 (/nonexistent/<b>bold</b>\\nline<img src=x>/ddd"_s))
+        << whole.toStdString();
+    EXPECT_TRUE(whole.contains(u"デバイスが接続されていません"_s));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(label->text().contains(u'\n'));
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_TRUE(label->text().endsWith(u'…')) << label->text().toStdString();
+    EXPECT_TRUE(
+        Frame.statusBar()->toolTip().contains(u"&lt;b&gt;bold&lt;/b&gt;\\nline&lt;img src=x&gt;"_s))
+        << Frame.statusBar()->toolTip().toStdString();
+    EXPECT_EQ(Frame.width(), width);
+
+    // Wider, the bar shows more of it.
+    const int shownBefore = label->text().size();
+    Frame.resize(width + 400, Frame.height());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label->text().size() > shownBefore; }, WaitBoundMs));
 }
 
 TEST_F(MainFrameTest, APortThatVanishesWhileConnectedIsReported)
