@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -90,6 +91,36 @@ struct Viewer
         EXPECT_EQ(portExclusive(), false) << how << ": the port is still locked";
     }
 };
+
+// A window's rectangle with the window manager's frame, from the client's place and the frame
+// extents the manager announces; nothing before the manager has framed it.
+std::optional<QRect> frameRect(const VirtualDisplay &display, const QString &window)
+{
+    const auto info = runTool(QStandardPaths::findExecutable(u"xwininfo"_s), {u"-id"_s, window},
+                              display.environment(), ExitBoundMs);
+    const auto extents =
+        runTool(QStandardPaths::findExecutable(u"xprop"_s),
+                {u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s}, display.environment(), ExitBoundMs);
+    if (!info || !extents || !extents->contains('='))
+        return std::nullopt;
+    const auto field = [&](const char *name) {
+        for (const QByteArray &line : info->split('\n'))
+            if (line.trimmed().startsWith(name))
+                return line.mid(line.indexOf(':') + 1).trimmed().toInt();
+        return 0;
+    };
+    const QList<QByteArray> sides = extents->mid(extents->indexOf('=') + 1).split(',');
+    if (sides.size() != 4)
+        return std::nullopt;
+    const int left = sides[0].trimmed().toInt();
+    const int right = sides[1].trimmed().toInt();
+    const int top = sides[2].trimmed().toInt();
+    const int bottom = sides[3].trimmed().toInt();
+    if (left + right + top + bottom == 0)
+        return std::nullopt;
+    return QRect(field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top,
+                 field("Width") + left + right, field("Height") + top + bottom);
+}
 
 #define SKIP_WITHOUT_DISPLAY_TOOLS()                                                               \
     if (const QString missing = VirtualDisplay::missingTools(); !missing.isEmpty())                \
@@ -219,4 +250,64 @@ TEST(ShellEndToEndTest, HelpAndVersionAnswerWithoutADisplay)
     EXPECT_TRUE(help->contains("1.0.0.1"));
     EXPECT_FALSE(help->contains("v1.0 ")) << "a second, shorter version";
     EXPECT_TRUE(help->contains("--version"));
+}
+
+// Under a window manager that frames windows, the About box's window rectangle, title bar
+// included, is centred on the main window's.
+TEST(ShellEndToEndTest, DialogsAreCentredByTheirFrameUnderAWindowManager)
+{
+    SKIP_WITHOUT_DISPLAY_TOOLS();
+    for (const QString &tool : {u"openbox"_s, u"xwininfo"_s, u"xprop"_s})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            GTEST_SKIP() << "needs " << tool.toStdString() << ", not installed";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.start(1280, 1024, StartBoundMs)) << "Xvfb did not start";
+
+    QProcess manager;
+    manager.setProcessEnvironment(display.environment());
+    manager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(manager);
+    manager.start(QStandardPaths::findExecutable(u"openbox"_s), {u"--sm-disable"_s});
+    ASSERT_TRUE(manager.waitForStarted(StartBoundMs));
+    const auto stopManager = qScopeGuard([&] {
+        manager.kill();
+        manager.waitForFinished(ExitBoundMs);
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto check = runTool(QStandardPaths::findExecutable(u"xprop"_s),
+                                       {u"-root"_s, u"_NET_SUPPORTING_WM_CHECK"_s},
+                                       display.environment(), ExitBoundMs);
+            return check && check->contains("window id");
+        },
+        StartBoundMs))
+        << "the window manager did not come up";
+
+    Viewer viewer;
+    ASSERT_TRUE(viewer.start(display));
+    std::optional<QRect> owner;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (owner = frameRect(display, *viewer.Window)).has_value(); }, StartBoundMs))
+        << "the main window got no frame";
+
+    ASSERT_TRUE(display.focusAndPress(*viewer.Window, u"alt+h"_s));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return display.visibleWindowsOf(viewer.Process.processId()) >= 2; }, ExitBoundMs))
+        << "the Help menu did not open";
+    ASSERT_TRUE(display.press(u"a"_s));
+    const auto about = display.findWindow(u"^About$"_s, StartBoundMs);
+    ASSERT_TRUE(about) << "no About box appeared";
+
+    // The box is placed as soon as it is shown and corrected once its frame is known.
+    std::optional<QRect> box;
+    const auto centred = [&] {
+        box = frameRect(display, *about);
+        owner = frameRect(display, *viewer.Window);
+        return box && owner && std::abs(box->center().x() - owner->center().x()) <= 1
+            && std::abs(box->center().y() - owner->center().y()) <= 1;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(centred, PictureBoundMs))
+        << "About's frame centre " << (box ? box->center().x() : -1) << ","
+        << (box ? box->center().y() : -1) << " against the main window's "
+        << (owner ? owner->center().x() : -1) << "," << (owner ? owner->center().y() : -1);
 }
