@@ -81,6 +81,8 @@ bool CMainFrame::OnCreate()
 bool CMainFrame::failCreation(const QString &text)
 {
     QMessageBox box(QMessageBox::Warning, u"Error"_s, text, QMessageBox::Ok, this);
+    // A system's message is shown as it is, whatever it looks like.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return false;
 }
