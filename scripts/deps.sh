@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     fonts-liberation fonts-noto-cjk fontconfig
-    xvfb xauth xdotool x11-apps imagemagick
+    xvfb xauth xdotool x11-apps x11-utils openbox imagemagick locales
     appstream desktop-file-utils
 )
 
