@@ -444,6 +444,13 @@ TEST_F(MainFrameTest, KeysGoToAnOpenDialogNotToTheFrame)
     bool closedBySpace = false;
     whenModal([&](QWidget *about) {
         EXPECT_EQ(about->windowTitle(), u"About"_s);
+        // The offscreen platform activates the box some time after showing it.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [about] {
+                const QWidget *focus = QApplication::focusWidget();
+                return focus != nullptr && focus->window() == about;
+            },
+            WaitBoundMs));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         closedBySpace = QTest::qWaitFor([about] { return !about->isVisible(); }, WaitBoundMs);
         if (!closedBySpace)
