@@ -6,7 +6,8 @@
 #   headless  a virtual X server, window control and window capture (scripts/run.sh without a
 #             display, and the tests of the real executable)
 #   test      GoogleTest, Benchmark, the other Japanese fonts the package accepts, xwd for window
-#             captures, the validators of the desktop entry, metainfo and package; includes headless
+#             captures, a window manager (dialog frames), localedef's sources (a decimal-comma
+#             locale), the validators of the desktop entry, metainfo and package; includes headless
 #   fuzz      clang with libFuzzer
 set -euo pipefail
 
@@ -17,7 +18,7 @@ packages_of() {
         headless) echo xvfb xdotool imagemagick ;;
         test)
             echo libgtest-dev libbenchmark-dev fonts-ipafont-gothic fonts-vlgothic x11-apps \
-                appstream desktop-file-utils lintian
+                x11-utils openbox locales appstream desktop-file-utils lintian
             packages_of headless
             ;;
         fuzz) echo clang-14 libclang-rt-14-dev ;;

@@ -237,6 +237,11 @@ QRect CVandrelViewerView::RenderFrame()
         .toAlignedRect();
 }
 
+void CVandrelViewerView::OnAcquisitionChanged()
+{
+    update(RenderFrame());
+}
+
 void CVandrelViewerView::OnSize()
 {
     {

@@ -43,6 +43,10 @@ public:
     // the widget the picture changed in, in widget coordinates rounded outwards.
     QRect RenderFrame();
 
+    // On the window's thread, after acquisition started or stopped or the port changed: renders
+    // once, so the first overlay line does not wait for a frame that a silent line never sends.
+    void OnAcquisitionChanged();
+
     // A copy of the current picture, in device pixels.
     QImage backBufferImage() const;
     // Passes the RenderThread has completed.

@@ -1,8 +1,10 @@
 #include "Application.h"
 
-#include "CAboutDlg.h"
 #include "CMainFrame.h"
+#include "CommandLine.h"
+#include "NativeWindowWatch.h"
 #include "ProgramIcon.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,14 +20,20 @@ int RunMainFrame()
 
     // Destroyed after the loop has ended: the view's thread first, then the receiver's.
     CMainFrame frame;
+    // Before the port is first opened: from then on a termination signal must close it.
+    const TerminationSignals terminations([&frame] { frame.OnExit(); });
     if (!frame.OnCreate())
         return ExitNotStarted;
     frame.show();
+    const NativeWindowWatch destroyedFromOutside(&frame, [&frame] { frame.OnExit(); });
     return QApplication::exec();
 }
 
 int Run(int argc, char **argv)
 {
+    if (const auto answered = answerInformationalOptions(argc, argv, stdout))
+        return *answered;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"VandrelViewer"_s);
     QApplication::setApplicationVersion(QStringLiteral(VANDREL_VERSION));
@@ -35,20 +43,9 @@ int Run(int argc, char **argv)
     QApplication::setWindowIcon(programIcon());
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(CAboutDlg::aboutText()
-                                     + u"\nViewer for a pocket digital oscilloscope on a serial "
-                                       "port.\nPress Space in the window to connect or disconnect. "
-                                       "COM<n> is the device named by the\nenvironment variable "
-                                       "VANDREL_COM<n> when it is set."_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
     // The viewer needs no arguments; anything unknown is mentioned, not fatal.
     if (!parser.parse(QApplication::arguments()))
         std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
-    if (parser.isSet(u"help"_s))
-        parser.showHelp(0);
-    if (parser.isSet(u"version"_s))
-        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         std::fprintf(stderr, "VandrelViewer: ignoring arguments: %s\n",
                      qPrintable(parser.positionalArguments().join(u' ')));

@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CommandTable.h"
+#include "DisplayText.h"
 #include "PortFailureText.h"
 
 #include <QAction>
@@ -80,6 +81,8 @@ bool CMainFrame::OnCreate()
 bool CMainFrame::failCreation(const QString &text)
 {
     QMessageBox box(QMessageBox::Warning, u"Error"_s, text, QMessageBox::Ok, this);
+    // A system's message is shown as it is, whatever it looks like.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return false;
 }
@@ -164,6 +167,10 @@ void CMainFrame::createStatusBar()
     StatusText = new QLabel(this);
     StatusText->setObjectName(u"StatusText"_s);
     StatusText->setTextFormat(Qt::PlainText);
+    // The text is cut to the bar, never the bar (or the window) widened to the text.
+    StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusText->setMinimumWidth(1);
+    StatusText->installEventFilter(this);
     statusBar()->addWidget(StatusText, 1);
     statusBar()->setSizeGripEnabled(true);
     showStatus();
@@ -184,13 +191,19 @@ QAction *CMainFrame::commandAction(int id) const
 
 QString CMainFrame::statusText() const
 {
-    return StatusText != nullptr ? StatusText->text() : QString();
+    return StatusLine;
 }
 
 void CMainFrame::showStatus()
 {
-    if (StatusText != nullptr)
-        StatusText->setText(OpenMenus > 0 ? MenuPrompt : IdleText);
+    // A port's path and the system's reason may hold anything, line breaks included.
+    StatusLine = oneLine(OpenMenus > 0 ? MenuPrompt : IdleText);
+    if (StatusText == nullptr)
+        return;
+    const QString shown =
+        StatusText->fontMetrics().elidedText(StatusLine, Qt::ElideRight, StatusText->width());
+    StatusText->setText(shown);
+    statusBar()->setToolTip(shown == StatusLine ? QString() : plainToolTip(StatusLine));
 }
 
 void CMainFrame::openPortAndReport(int index)
@@ -204,6 +217,7 @@ void CMainFrame::openPortAndReport(int index)
 
 void CMainFrame::onPortLost(const PortFailure &failure)
 {
+    View.OnAcquisitionChanged();
     // A report that was overtaken by a successful reopen no longer describes the port.
     if (Receiver.currentPort() >= 0)
         return;
@@ -215,10 +229,11 @@ void CMainFrame::OnConnect()
 {
     if (Receiver.isRunning()) {
         Receiver.pause();
-        return;
+    } else {
+        openPortAndReport(SettingDlg.SelectedPort);
+        Receiver.run();
     }
-    openPortAndReport(SettingDlg.SelectedPort);
-    Receiver.run();
+    View.OnAcquisitionChanged();
 }
 
 void CMainFrame::OnSettings()
@@ -228,6 +243,7 @@ void CMainFrame::OnSettings()
     if (SettingDlg.SelectedPort != previous) {
         Receiver.pause();
         openPortAndReport(SettingDlg.SelectedPort);
+        View.OnAcquisitionChanged();
     }
 }
 
@@ -269,6 +285,13 @@ bool CMainFrame::event(QEvent *event)
         return true;
     }
     return QMainWindow::event(event);
+}
+
+bool CMainFrame::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == StatusText && event->type() == QEvent::Resize)
+        showStatus();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent *event)

@@ -40,6 +40,7 @@ public:
 
     QAction *commandAction(int id) const;
     QToolBar *toolBar() const { return ToolBar; }
+    // The status bar's whole text, as one line; the bar shows it cut to its width.
     QString statusText() const;
     SerialReceiver &receiver() { return Receiver; }
     CSettingDlg &settingDialog() { return SettingDlg; }
@@ -47,6 +48,7 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     QMenu *createPopupMenu() override;
 
@@ -78,4 +80,5 @@ private:
     // What the status bar shows when no menu is open: "Ready", or why the port is not usable
     // until the next successful open.
     QString IdleText;
+    QString StatusLine;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFileSystemWatcher>
 
 class QComboBox;
 class QLabel;
@@ -25,11 +26,15 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void OnInitDialog();
     void showDevice(int index);
+    void watchDevice(const QString &path);
 
     QComboBox *PortCombo;
     QLabel *DeviceLabel;
+    // Devices come and go while the dialog is open: the line follows them.
+    QFileSystemWatcher DeviceWatcher;
 };

@@ -1,6 +1,8 @@
 #include "DialogPlacement.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
@@ -26,7 +28,58 @@ QPoint centredDialogPosition(QSize dialog, std::optional<QRect> owner, const QRe
     return {x, y};
 }
 
-void centreOverOwner(QWidget *dialog, QWidget *owner)
+namespace {
+
+void placeOverOwner(QWidget *dialog, QWidget *owner);
+
+// Lives on the dialog while it waits for its frame; gone after the one correction or when the
+// dialog is hidden, so a later move by the user is never undone.
+class FrameWatch : public QObject
+{
+public:
+    FrameWatch(QWidget *dialog, QWidget *owner)
+        : QObject(dialog)
+        , Dialog(dialog)
+        , Owner(owner)
+    {
+        dialog->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != Dialog)
+            return false;
+        switch (event->type()) {
+        case QEvent::Hide:
+            deleteLater();
+            Dialog->removeEventFilter(this);
+            break;
+        // A manager that keeps the client where it was asked sends no move: the first paint,
+        // which follows the map, is then the first moment the frame is known.
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Paint:
+        case QEvent::WindowActivate:
+            if (Dialog->frameGeometry() != Dialog->geometry()) {
+                Dialog->removeEventFilter(this);
+                deleteLater();
+                placeOverOwner(Dialog, Owner);
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    QWidget *Dialog;
+    QPointer<QWidget> Owner;
+};
+
+void placeOverOwner(QWidget *dialog, QWidget *owner)
 {
     if (owner != nullptr)
         owner = owner->window();
@@ -43,4 +96,21 @@ void centreOverOwner(QWidget *dialog, QWidget *owner)
         ownerRect = owner->frameGeometry();
     dialog->move(centredDialogPosition(dialog->frameGeometry().size(), ownerRect,
                                        screen->availableGeometry()));
+}
+
+} // namespace
+
+void centreOverOwner(QWidget *dialog, QWidget *owner)
+{
+    // The class has no meta-object of its own, so qobject_cast cannot find it.
+    const QObjectList children = dialog->children();
+    for (QObject *child : children) {
+        if (auto *stale = dynamic_cast<FrameWatch *>(child)) {
+            dialog->removeEventFilter(stale);
+            delete stale;
+        }
+    }
+    placeOverOwner(dialog, owner);
+    if (dialog->frameGeometry() == dialog->geometry())
+        new FrameWatch(dialog, owner);
 }

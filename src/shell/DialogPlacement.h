@@ -15,5 +15,6 @@ class QWidget;
 QPoint centredDialogPosition(QSize dialog, std::optional<QRect> owner, const QRect &workArea);
 
 // Moves a dialog that is about to be shown to that place. An owner that is null, hidden or
-// minimised counts as none.
+// minimised counts as none. Until the window manager has framed the dialog only its client size
+// is known, so it is placed once more, by its window rectangle, when the frame first shows up.
 void centreOverOwner(QWidget *dialog, QWidget *owner);

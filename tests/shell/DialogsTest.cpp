@@ -14,6 +14,10 @@
 #include <QScreen>
 #include <QSvgRenderer>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -124,6 +128,89 @@ TEST(SettingDialogTest, ShowsTheDeviceTheEntryNamesAndWhetherItIsThereNow)
     EXPECT_EQ(seen[0], u"デバイス: %1（あり）"_s.arg(QString::fromStdString(pty.slavePath())));
     EXPECT_EQ(seen[1], u"デバイス: /nonexistent/vandrel-port（見つかりません）"_s);
     EXPECT_TRUE(seen[2].startsWith(u"デバイス: /dev/ttyACM0"_s)) << seen[2].toStdString();
+}
+
+// あり promises a terminal that can be opened: not for a file or /dev/null. While the dialog is
+// open the line follows the device as it appears and goes.
+TEST(SettingDialogTest, TellsWhetherTheDeviceIsATerminalAndFollowsItWhileOpen)
+{
+    PseudoTerminal pty;
+    // Short enough to be shown whole.
+    QTemporaryDir directory(QDir::tempPath() + u"/vd-XXXXXX"_s);
+    ASSERT_TRUE(directory.isValid());
+    const QString file = directory.filePath(u"plain-file"_s);
+    QFile(file).open(QIODevice::WriteOnly);
+    const QString later = directory.filePath(u"ttyLATER"_s);
+    ScopedEnv com1("VANDREL_COM1", file.toStdString());
+    ScopedEnv com2("VANDREL_COM2", "/dev/null");
+    ScopedEnv com3("VANDREL_COM3", later.toStdString());
+
+    CSettingDlg dialog;
+    dialog.SelectedPort = 0;
+    QStringList seen;
+    bool appeared = false;
+    bool went = false;
+    whenModal([&](QWidget *) {
+        seen << dialog.deviceLabel()->text();
+        dialog.portCombo()->setCurrentIndex(1);
+        seen << dialog.deviceLabel()->text();
+        dialog.portCombo()->setCurrentIndex(2);
+        seen << dialog.deviceLabel()->text();
+        const auto shows = [&](const QString &note) {
+            return dialog.deviceLabel()->text().endsWith(note);
+        };
+        // The adapter is plugged in: its node appears (here a link to a real terminal).
+        QFile::link(QString::fromStdString(pty.slavePath()), later);
+        appeared = QTest::qWaitFor([&] { return shows(u"（あり）"_s); }, WaitBoundMs);
+        QFile::remove(later);
+        went = QTest::qWaitFor([&] { return shows(u"（見つかりません）"_s); }, WaitBoundMs);
+        dialog.reject();
+    });
+    dialog.exec();
+
+    ASSERT_EQ(seen.size(), 3);
+    EXPECT_EQ(seen[0], u"デバイス: %1（端末ではありません）"_s.arg(file));
+    EXPECT_EQ(seen[1], u"デバイス: /dev/null（端末ではありません）"_s);
+    EXPECT_EQ(seen[2], u"デバイス: %1（見つかりません）"_s.arg(later));
+    EXPECT_TRUE(appeared) << "the line did not notice the device appear";
+    EXPECT_TRUE(went) << "the line did not notice the device go";
+}
+
+// A path is shown as text, not markup, and however long it is the dialog keeps one width that
+// fits the screen: the middle of the path gives way, the tooltip has all of it.
+TEST(SettingDialogTest, APathIsPlainTextCutInTheMiddleAndTheDialogKeepsItsWidth)
+{
+    const QString longPath =
+        u"/dev/<b><font size=7 color=red>big</font></b><img src=\"/tmp/x.png\">/"_s
+        + QString(3000, u'p') + u"/end"_s;
+    ScopedEnv com1("VANDREL_COM1", "/dev/ttyS0");
+    ScopedEnv com2("VANDREL_COM2", longPath.toStdString());
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+
+    CSettingDlg dialog;
+    dialog.SelectedPort = 0;
+    int shortWidth = 0;
+    QRect longPlace;
+    QString text;
+    QString tip;
+    whenModal([&](QWidget *) {
+        shortWidth = dialog.frameGeometry().width();
+        dialog.portCombo()->setCurrentIndex(1);
+        QCoreApplication::sendPostedEvents();
+        longPlace = dialog.frameGeometry();
+        text = dialog.deviceLabel()->text();
+        tip = dialog.deviceLabel()->toolTip();
+        dialog.reject();
+    });
+    dialog.exec();
+
+    EXPECT_EQ(dialog.deviceLabel()->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(text.startsWith(u"デバイス: /dev/<b>"_s)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u'…'));
+    EXPECT_TRUE(text.endsWith(u"/end（見つかりません）"_s)) << text.toStdString();
+    EXPECT_TRUE(tip.contains(longPath.toHtmlEscaped())) << "the whole path, as text";
+    EXPECT_EQ(longPlace.width(), shortWidth);
+    EXPECT_TRUE(area.contains(longPlace));
 }
 
 TEST(AboutDialogTest, ShowsNameVersionIconAndOk)

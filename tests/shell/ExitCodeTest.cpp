@@ -44,6 +44,7 @@ TEST(ExitCodeTest, AReceiverThatCannotStartIsReportedAndEndsTheProgramWithTwo)
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool plain = false;
     bool frameShown = true;
     whenModal([&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
@@ -51,6 +52,7 @@ TEST(ExitCodeTest, AReceiverThatCannotStartIsReportedAndEndsTheProgramWithTwo)
         title = box->windowTitle();
         text = box->text();
         icon = box->icon();
+        plain = box->textFormat() == Qt::PlainText;
         frameShown = visibleFrame() != nullptr;
         box->button(QMessageBox::Ok)->click();
     });
@@ -58,6 +60,7 @@ TEST(ExitCodeTest, AReceiverThatCannotStartIsReportedAndEndsTheProgramWithTwo)
     EXPECT_EQ(title, u"Error"_s);
     EXPECT_EQ(text, u"Cannot start a thread for receive."_s);
     EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_TRUE(plain) << "the receiver's message is shown as markup";
     EXPECT_FALSE(frameShown);
     EXPECT_EQ(visibleFrame(), nullptr);
 }

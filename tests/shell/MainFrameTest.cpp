@@ -2,6 +2,7 @@
 #include "CommandTable.h"
 #include "OverlayText.h"
 #include "ShellTestSupport.h"
+#include "WaveformRenderer.h"
 
 #include "PseudoTerminal.h"
 
@@ -9,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -182,6 +184,36 @@ TEST_F(MainFrameTest, AMissingPortIsReportedAndTheOverlayClaimsNoConnection)
     EXPECT_EQ(Frame.statusText(), u"Ready"_s);
 }
 
+// A path may hold markup and line breaks; the bar shows it literally, on one line, cut to the
+// bar, with the whole text in the tooltip, and the window keeps its size.
+TEST_F(MainFrameTest, TheStatusBarShowsAPortMessageAsOneLineOfPlainTextCutToItsWidth)
+{
+    ScopedEnv odd("VANDREL_COM1",
+                  "/nonexistent/<b>bold</b>\nline<img src=x>/" + std::string(120, 'd'));
+    create();
+    const int width = Frame.width();
+    auto *label = Frame.statusBar()->findChild<QLabel *>(u"StatusText"_s);
+    ASSERT_NE(label, nullptr);
+
+    const QString whole = Frame.statusText();
+    EXPECT_TRUE(whole.startsWith(u"COM1 (/nonexistent/<b>bold</b>\\nline<img src=x>/ddd"_s))
+        << whole.toStdString();
+    EXPECT_TRUE(whole.contains(u"デバイスが接続されていません"_s));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(label->text().contains(u'\n'));
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_TRUE(label->text().endsWith(u'…')) << label->text().toStdString();
+    EXPECT_TRUE(
+        Frame.statusBar()->toolTip().contains(u"&lt;b&gt;bold&lt;/b&gt;\\nline&lt;img src=x&gt;"_s))
+        << Frame.statusBar()->toolTip().toStdString();
+    EXPECT_EQ(Frame.width(), width);
+
+    // Wider, the bar shows more of it.
+    const int shownBefore = label->text().size();
+    Frame.resize(width + 400, Frame.height());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label->text().size() > shownBefore; }, WaitBoundMs));
+}
+
 TEST_F(MainFrameTest, APortThatVanishesWhileConnectedIsReported)
 {
     create();
@@ -204,6 +236,42 @@ TEST_F(MainFrameTest, APortThatVanishesWhileConnectedIsReported)
     EXPECT_TRUE(Frame.receiver().isRunning());
     EXPECT_EQ(Frame.statusText(), u"Ready"_s);
     EXPECT_TRUE(deliver(replacement, 10));
+}
+
+// On a silent line no frame comes to redraw the picture, yet its first line must follow every
+// change of the acquisition state at once.
+TEST_F(MainFrameTest, TheOverlayFollowsTheAcquisitionStateWithoutAFrame)
+{
+    PseudoTerminal com3;
+    ScopedEnv com3Path("VANDREL_COM3", com3.slavePath());
+    create();
+    const auto shows = [&](bool running, int port) {
+        const QImage shown = Frame.view().backBufferImage();
+        QImage expected(shown.size(), shown.format());
+        expected.setDevicePixelRatio(shown.devicePixelRatio());
+        WaveformRenderer::renderDirect(expected, WaveformRenderer::StandardTools().tools(), {},
+                                       overlayTexts({}, running, port));
+        return !shown.isNull() && shown == expected;
+    };
+    ASSERT_TRUE(shows(false, 0));
+
+    pressSpace();
+    EXPECT_TRUE(shows(true, 0)) << "connected";
+    pressSpace();
+    EXPECT_TRUE(shows(false, 0)) << "disconnected";
+
+    pressSpace();
+    runSettings([](CSettingDlg &dialog) {
+        dialog.portCombo()->setCurrentIndex(2);
+        pressOk(dialog);
+    });
+    EXPECT_TRUE(shows(false, 2)) << "after choosing another port";
+
+    pressSpace();
+    ASSERT_TRUE(shows(true, 2));
+    com3.closeMaster();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shows(false, -1); }, WaitBoundMs))
+        << "after the port was lost";
 }
 
 TEST_F(MainFrameTest, BarTogglesHideOnlyTheirBarAndTheCheckMarksFollow)
@@ -380,6 +448,13 @@ TEST_F(MainFrameTest, KeysGoToAnOpenDialogNotToTheFrame)
     bool closedBySpace = false;
     whenModal([&](QWidget *about) {
         EXPECT_EQ(about->windowTitle(), u"About"_s);
+        // The offscreen platform activates the box some time after showing it.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [about] {
+                const QWidget *focus = QApplication::focusWidget();
+                return focus != nullptr && focus->window() == about;
+            },
+            WaitBoundMs));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         closedBySpace = QTest::qWaitFor([about] { return !about->isVisible(); }, WaitBoundMs);
         if (!closedBySpace)
