@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WaveformGeometry.h"
+#include "OverlayLines.h"
 
 #include <QString>
 
@@ -10,6 +10,5 @@ class ScopeFrame;
 
 using OverlayTexts = std::array<QString, WaveformGeometry::TextLineCount>;
 
-// The eight lines beside the graticule: the connection state, then the frame's decoded header.
-// The first line names a port only while acquisition runs on a port that is actually open.
+// The overlay lines as the renderer draws them.
 OverlayTexts overlayTexts(const ScopeFrame &frame, bool running, int port);

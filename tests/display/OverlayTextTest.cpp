@@ -1,46 +1,88 @@
-#include "OverlayText.h"
+#include "DecimalCommaLocale.h"
+#include "OverlayLines.h"
 #include "ScopeFrame.h"
 #include "WaveformGeometry.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 namespace {
+
+ScopeFrame headerFrame(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3)
+{
+    ScopeFrame frame;
+    frame.Bytes = {b0, b1, b2, b3};
+    return frame;
+}
 
 TEST(OverlayText, FormatsOfAllLines)
 {
-    const OverlayTexts empty = overlayTexts(ScopeFrame {}, false, 0);
-    const OverlayTexts expected {QStringLiteral(u"Connect: 未接続"),
-                                 "Coupling: GND",
-                                 "Trigger Type: FREE RUN",
-                                 "Trigger Level: -0.5",
-                                 "Time Base: 50nsec",
-                                 "Voltage: 1V",
-                                 "V-Div: 0.125V",
-                                 "H-Div: 800.000nsec"};
-    EXPECT_EQ(empty, expected);
+    const OverlayLines expected {
+        u"Connect: 未接続",   u"Coupling: GND", u"Trigger Type: FREE RUN", u"Trigger Level: -0.5",
+        u"Time Base: 50nsec", u"Voltage: 1V",   u"V-Div: 0.125V",          u"H-Div: 800.000nsec"};
+    EXPECT_EQ(overlayLines(ScopeFrame {}, false, 0), expected);
 
-    ScopeFrame frame;
-    frame.Bytes = {0x04 | 0x20, 10, 0x20, 0x40}; // 10 V, DC; 2000000 ns; +INTERN; -0.3
-    const OverlayTexts texts = overlayTexts(frame, true, 2);
-    EXPECT_EQ(texts[0], "Connect: COM3");
-    EXPECT_EQ(texts[1], "Coupling: DC");
-    EXPECT_EQ(texts[2], "Trigger Type: +INTERN");
-    EXPECT_EQ(texts[3], "Trigger Level: -0.3"); // the float is not exactly -0.3
-    EXPECT_EQ(texts[4], "Time Base: 2000000nsec");
-    EXPECT_EQ(texts[5], "Voltage: 10V");
-    EXPECT_EQ(texts[6], "V-Div: 1.250V");
-    EXPECT_EQ(texts[7], "H-Div: 32000000.000nsec");
+    // 10 V, DC; 2000000 ns; +INTERN; -0.3
+    const OverlayLines lines = overlayLines(headerFrame(0x04 | 0x20, 10, 0x20, 0x40), true, 2);
+    EXPECT_EQ(lines[0], u"Connect: COM3");
+    EXPECT_EQ(lines[1], u"Coupling: DC");
+    EXPECT_EQ(lines[2], u"Trigger Type: +INTERN");
+    EXPECT_EQ(lines[3], u"Trigger Level: -0.3"); // the float is not exactly -0.3
+    EXPECT_EQ(lines[4], u"Time Base: 2000000nsec");
+    EXPECT_EQ(lines[5], u"Voltage: 10V");
+    EXPECT_EQ(lines[6], u"V-Div: 1.250V");
+    EXPECT_EQ(lines[7], u"H-Div: 32000000.000nsec");
 
-    frame.Bytes[0] = 0x08;
-    EXPECT_EQ(overlayTexts(frame, true, 2)[6], "V-Div: 12.500V");
+    EXPECT_EQ(overlayLines(headerFrame(0x08, 0, 0, 0), true, 2)[6], u"V-Div: 12.500V");
+}
+
+TEST(OverlayText, EveryTriggerLevelAndVoltageReadsAsPrintfWritesIt)
+{
+    // printf in the C locale is the reference, for each code of both tables.
+    for (int code = 0; code < 32; ++code) {
+        const ScopeFrame frame = headerFrame(static_cast<std::uint8_t>((code % 4) << 2), 0, 0,
+                                             static_cast<std::uint8_t>(code << 2));
+        char level[32];
+        std::snprintf(level, sizeof level, "Trigger Level: %1.1f",
+                      static_cast<double>(frame.triggerLevel()));
+        char division[32];
+        std::snprintf(division, sizeof division, "V-Div: %2.3fV", frame.voltage() / 8.0);
+        const OverlayLines lines = overlayLines(frame, false, -1);
+        EXPECT_EQ(lines[3], std::u16string(level, level + std::strlen(level))) << "code " << code;
+        EXPECT_EQ(lines[6], std::u16string(division, division + std::strlen(division)))
+            << "code " << code;
+    }
 }
 
 TEST(OverlayText, ConnectLineNamesAPortOnlyWhileRunningOnAnOpenPort)
 {
-    EXPECT_EQ(overlayTexts({}, true, 19)[0], "Connect: COM20");
+    EXPECT_EQ(overlayLines({}, true, 19)[0], u"Connect: COM20");
     // Stopped, whatever port was open last; running after a failed open, with no port.
-    EXPECT_EQ(overlayTexts({}, false, 2)[0], QStringLiteral(u"Connect: 未接続"));
-    EXPECT_EQ(overlayTexts({}, true, -1)[0], QStringLiteral(u"Connect: 未接続"));
+    EXPECT_EQ(overlayLines({}, false, 2)[0], u"Connect: 未接続");
+    EXPECT_EQ(overlayLines({}, true, -1)[0], u"Connect: 未接続");
+}
+
+// A desktop program gets its C library locale from the environment, so a formatter that follows
+// it would write "1,250" for a German user.
+TEST(OverlayText, NumbersKeepTheirDecimalPointInADecimalCommaLocale)
+{
+    const auto locale = decimalCommaLocale();
+    if (!locale)
+        GTEST_SKIP() << "no decimal-comma locale available and none can be made";
+    if (!locale->Path.empty())
+        setenv("LOCPATH", locale->Path.c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_ALL, locale->Name.c_str()), nullptr);
+    const OverlayLines lines = overlayLines(headerFrame(0x24, 0x03, 0x20, 0x08), true, 0);
+    std::setlocale(LC_ALL, "C");
+
+    EXPECT_EQ(lines[3], u"Trigger Level: 0.3");
+    EXPECT_EQ(lines[6], u"V-Div: 1.250V");
+    EXPECT_EQ(lines[7], u"H-Div: 16000.000nsec");
 }
 
 TEST(WaveformGeometry, TraceMappingAndFit)
