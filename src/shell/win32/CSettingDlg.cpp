@@ -54,7 +54,9 @@ BOOL CSettingDlg::OnInitDialog()
     SelectedPort = static_cast<int>(::SendMessageW(PortCombo, CB_GETCURSEL, 0, 0));
     showDevice();
     CentreDialog(Dialog, ::GetWindow(Dialog, GW_OWNER));
-    return TRUE;
+    // The port list takes the focus, as in the Qt program: the keys then choose a port at once.
+    ::SetFocus(PortCombo);
+    return FALSE;
 }
 
 void CSettingDlg::OnOK()
@@ -77,13 +79,8 @@ void CSettingDlg::showDevice()
     if (path.empty()) {
         text = L"デバイス: なし";
     } else {
-        const std::string name = portDisplayName(index);
-        std::array<wchar_t, 4096> target {};
-        const bool present = ::QueryDosDeviceW(std::wstring(name.begin(), name.end()).c_str(),
-                                               target.data(), static_cast<DWORD>(target.size()))
-            != 0;
         text = L"デバイス: " + std::wstring(path.begin(), path.end())
-            + (present ? L"（あり）" : L"（見つかりません）");
+            + (portDeviceExists(index) ? L"（あり）" : L"（見つかりません）");
     }
     ::SetDlgItemTextW(Dialog, IDC_DEVICE, text.c_str());
 }
