@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything from nothing and runs the whole test suite: the normal build, then the
-# AddressSanitizer+UBSan and ThreadSanitizer builds and a bounded fuzzing run of the framing
-# rules. `--quick` runs the normal build only.
+# AddressSanitizer+UBSan and ThreadSanitizer builds, a bounded fuzzing run of the framing rules,
+# and the Windows build's tests under Wine. `--quick` runs the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,7 +32,8 @@ build_and_test() {
 }
 passed=0
 
-build_and_test build
+# The Windows program's end-to-end test belongs to the Windows stage, not this one.
+build_and_test build -UVANDREL_WINDOWS_VIEWER
 if [ "$quick" -eq 1 ]; then
     echo "tests: $passed passed, 0 failed"
     exit 0
@@ -49,5 +50,17 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_mod
 echo "=== fuzzing the framing rules"
 scripts/fuzz.sh 60
 passed=$((passed + 1))
+
+echo "=== build-windows: cross-build, then the Windows tests under Wine"
+scripts/build-windows.sh
+if [ -f "$root/build-windows/bin/VandrelViewer.exe" ]; then
+    # The program's end-to-end test is a Linux-side test of the cross-built executable.
+    cmake -S "$root" -B "$root/build" \
+        -DVANDREL_WINDOWS_VIEWER="$root/build-windows/bin/VandrelViewer.exe" >/dev/null
+    cmake --build "$root/build" -j "$jobs"
+fi
+scripts/test-windows.sh | tee "$root/build-windows/test-windows.log"
+passed=$((passed + $(sed -n 's/^windows tests: \([0-9]*\) passed.*/\1/p' \
+    "$root/build-windows/test-windows.log")))
 
 echo "tests: $passed passed, 0 failed"

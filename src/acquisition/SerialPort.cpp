@@ -1,5 +1,7 @@
 #include "SerialPort.h"
 
+#include "PortWake.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -75,8 +77,14 @@ void SerialPort::close()
     }
 }
 
-SerialPort::Read SerialPort::readByte(std::chrono::milliseconds timeout, int cancelFd)
+bool SerialPort::isOpen() const
 {
+    return Fd >= 0;
+}
+
+SerialPort::Read SerialPort::readByte(std::chrono::milliseconds timeout, const PortWake *wake)
+{
+    const int cancelFd = wake ? wake->descriptor() : -1;
     using Clock = std::chrono::steady_clock;
     Read result;
     if (Fd < 0) {

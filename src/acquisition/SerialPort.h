@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+class PortWake;
+
 // The instrument's serial device, opened for reading only and exclusively, with the line settings
 // the instrument uses: 19200 baud, 7 data bits, no parity, one stop bit, no flow control, DTR and
 // RTS low. Nothing is ever written to it.
@@ -13,7 +15,7 @@ public:
     enum class ReadStatus {
         Byte, // one byte arrived
         TimedOut, // no byte within the time-out
-        Interrupted, // the cancel descriptor became readable first
+        Interrupted, // the wake-up came first
         Failed // the device failed or hung up (unplugged, other side closed)
     };
 
@@ -21,7 +23,7 @@ public:
     {
         ReadStatus Status = ReadStatus::Failed;
         std::uint8_t Value = 0;
-        int ErrorNumber = 0; // errno when Failed
+        int ErrorNumber = 0; // errno when Failed (on Windows translated from the system's error)
     };
 
     SerialPort() = default;
@@ -34,16 +36,21 @@ public:
     // refuses are ignored.
     bool open(const std::string &devicePath);
     void close();
-    bool isOpen() const { return Fd >= 0; }
+    bool isOpen() const;
     const std::string &devicePath() const { return Path; }
     int errorNumber() const { return ErrorNumber; }
 
-    // Reads exactly one byte: at once when one is there, otherwise after the time-out. A readable
-    // cancelFd (e.g. an eventfd) ends the wait early without consuming anything from it.
-    Read readByte(std::chrono::milliseconds timeout, int cancelFd = -1);
+    // Reads exactly one byte: at once when one is there, otherwise after the time-out. A woken
+    // wake ends the wait early. On Windows the time-out is the port's own, set at open: 1000 ms
+    // for the one byte (500 per byte plus 500).
+    Read readByte(std::chrono::milliseconds timeout, const PortWake *wake = nullptr);
 
 private:
+#ifdef _WIN32
+    void *Handle = nullptr;
+#else
     int Fd = -1;
+#endif
     int ErrorNumber = 0;
     std::string Path;
 };

@@ -4,14 +4,12 @@
 #include "FairMutex.h"
 #include "Framing.h"
 #include "PortNames.h"
+#include "PortWake.h"
 #include "SerialPort.h"
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,31 +29,13 @@ std::string reasonText(int errorNumber)
 
 struct SerialReceiver::Link
 {
-    Link()
-        : WakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    { }
-    ~Link()
-    {
-        if (WakeFd >= 0)
-            ::close(WakeFd);
-    }
+    Link() = default;
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
     // Lets close() cut short a read or a pause instead of waiting out its time-out.
-    void wake() const
-    {
-        if (WakeFd >= 0) {
-            const std::uint64_t one = 1;
-            (void)!::write(WakeFd, &one, sizeof one);
-        }
-    }
-    void clearWake() const
-    {
-        std::uint64_t count = 0;
-        if (WakeFd >= 0)
-            (void)!::read(WakeFd, &count, sizeof count);
-    }
+    void wake() { Wake.wake(); }
+    void clearWake() { Wake.clear(); }
 
     void recordFailure(const PortFailure &failure)
     {
@@ -89,7 +69,7 @@ struct SerialReceiver::Link
     ScopeFrame LatestFrame;
     std::atomic<int> CurrentPort {-1};
     std::atomic<bool> KeepReceiving {false};
-    const int WakeFd;
+    PortWake Wake;
 
     // A leaf lock: taken alone or innermost, so lastFailure() never waits for a block to end.
     mutable std::mutex FailureLock;
@@ -102,14 +82,14 @@ namespace {
 class PortSource final : public ByteSource
 {
 public:
-    PortSource(SerialPort *port, int wakeFd)
+    PortSource(SerialPort *port, const PortWake &wake)
         : Port(port)
-        , WakeFd(wakeFd)
+        , Wake(wake)
     { }
 
     ByteRead readByte() override
     {
-        const SerialPort::Read read = Port->readByte(ReadTimeout, WakeFd);
+        const SerialPort::Read read = Port->readByte(ReadTimeout, &Wake);
         switch (read.Status) {
         case SerialPort::ReadStatus::Byte:
             return {ReadStatus::Byte, read.Value};
@@ -129,7 +109,7 @@ public:
 
 private:
     SerialPort *const Port;
-    const int WakeFd;
+    const PortWake &Wake;
     int LostError = 0;
 };
 
@@ -308,17 +288,6 @@ void SerialReceiver::setPortLostHandler(std::function<void(const PortFailure &)>
 
 namespace {
 
-// Waits out the pause between hunting reads while no port is open; close() cuts it short.
-void pauseWithoutPort(int wakeFd)
-{
-    if (wakeFd < 0) {
-        std::this_thread::sleep_for(NoPortPause);
-        return;
-    }
-    pollfd fd {wakeFd, POLLIN, 0};
-    (void)::poll(&fd, 1, static_cast<int>(NoPortPause.count()));
-}
-
 // Runs the receive loop on the Link's port and events.
 template<class LinkType>
 class PortHost
@@ -342,7 +311,7 @@ public:
         std::scoped_lock lock(Link.ReceiverLock);
         if (!Link.Port)
             return PortAccess::NoPort;
-        PortSource source(Link.Port.get(), Link.WakeFd);
+        PortSource source(Link.Port.get(), Link.Wake);
         read(static_cast<ByteSource &>(source));
         if (!source.lostError())
             return PortAccess::Read;
@@ -367,7 +336,8 @@ public:
             PortLost(Lost);
     }
 
-    void pauseWithoutPort() { ::pauseWithoutPort(Link.WakeFd); }
+    // close() cuts the pause between failed hunting reads short.
+    void pauseWithoutPort() { Link.Wake.pause(NoPortPause); }
 
 private:
     LinkType &Link;

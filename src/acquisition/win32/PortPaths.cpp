@@ -17,5 +17,7 @@ bool portDeviceExists(int index)
     // Asks the object manager rather than opening the port, which would take it from its holder.
     const std::wstring name = L"COM" + std::to_wstring(index + 1);
     wchar_t target[512];
-    return ::QueryDosDeviceW(name.c_str(), target, static_cast<DWORD>(std::size(target))) != 0;
+    // A name whose targets overflow the buffer exists all the same.
+    return ::QueryDosDeviceW(name.c_str(), target, static_cast<DWORD>(std::size(target))) != 0
+        || ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
