@@ -2,6 +2,7 @@
 #include "PseudoTerminal.h"
 #include "VirtualDisplay.h"
 
+#include "InstrumentFrames.h"
 #include "ScopeFrame.h"
 
 #include <gtest/gtest.h>
@@ -35,17 +36,19 @@ constexpr int PictureBoundMs = 30000;
 constexpr int DialogBoundMs = 20000;
 constexpr int ExitBoundMs = 20000;
 
-// Coupling DC and voltage code 1 (10 V), time base code 3 (1000 ns), trigger +INTERN, level 0.3.
+// The fed line's header: coupling DC, 10 V, 1000 ns, trigger +INTERN, level 0.3.
 constexpr std::uint8_t Header[4] = {0x24, 0x03, 0x20, 0x08};
 
-// A ramp over the left half, a square wave over the right; no value on the graticule's edges.
-Samples rampAndSquare()
+// What the instrument plays with a still trace: its default header and a triangle.
+Samples instrumentSamples()
 {
+    SignalShape shape;
+    shape.Wave = Waveform::Triangle;
+    shape.DriftHz = 0.0;
+    std::mt19937 rng(1);
+    const std::vector<std::uint8_t> data = frameData(HeaderCodes(), shape, 0.0, rng);
     Samples samples {};
-    for (int i = 0; i < 64; ++i)
-        samples[i] = static_cast<std::uint8_t>(2 + (i * 59) / 63);
-    for (int i = 64; i < 128; ++i)
-        samples[i] = ((i - 60) / 8) % 2 == 0 ? 50 : 12;
+    std::copy(data.begin() + 4, data.begin() + 4 + 128, samples.begin());
     return samples;
 }
 
@@ -182,7 +185,10 @@ public:
         Environment = base;
         Environment.insert(u"WINEDEBUG"_s, u"-all"_s);
         Environment.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml="_s);
-        const QString prepared = qEnvironmentVariable("VANDREL_WINEPREFIX");
+        // The test command prepares one prefix for all Windows tests of a run.
+        QString prepared = qEnvironmentVariable("WINEPREFIX");
+        if (prepared.isEmpty())
+            prepared = qEnvironmentVariable("VANDREL_WINEPREFIX");
         if (!prepared.isEmpty() && QFileInfo(prepared).isDir()) {
             Environment.insert(u"WINEPREFIX"_s, prepared);
             return true;
@@ -270,12 +276,23 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
 
     WinePrefix prefix;
     ASSERT_TRUE(prefix.prepare(display.environment())) << "no Wine prefix";
-    PseudoTerminal com1;
+    // COM1 is the simulated instrument on its own pseudo-terminal; COM20 a line the test feeds.
+    QProcess instrument;
+    endWithParent(instrument);
+    instrument.start(QStringLiteral(VANDREL_INSTRUMENT_PATH),
+                     {u"--wave"_s, u"triangle"_s, u"--drift"_s, u"0"_s});
+    const auto stopInstrument = qScopeGuard([&] {
+        instrument.kill();
+        instrument.waitForFinished(ExitBoundMs);
+    });
+    ASSERT_TRUE(instrument.waitForStarted(StartBoundMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return instrument.canReadLine(); }, StartBoundMs))
+        << "the instrument named no pseudo-terminal";
+    const std::string instrumentPath = instrument.readLine().trimmed().toStdString();
     PseudoTerminal com20;
-    for (const PseudoTerminal *line : {&com1, &com20})
-        ASSERT_EQ(
-            ::fcntl(line->masterFd(), F_SETFL, ::fcntl(line->masterFd(), F_GETFL) | O_NONBLOCK), 0);
-    ASSERT_TRUE(prefix.configure({{u"COM1"_s, com1.slavePath()}, {u"COM20"_s, com20.slavePath()}}))
+    ASSERT_EQ(::fcntl(com20.masterFd(), F_SETFL, ::fcntl(com20.masterFd(), F_GETFL) | O_NONBLOCK),
+              0);
+    ASSERT_TRUE(prefix.configure({{u"COM1"_s, instrumentPath}, {u"COM20"_s, com20.slavePath()}}))
         << "the Wine prefix could not be configured";
     ASSERT_TRUE(prefix.stopServer());
 
@@ -325,12 +342,10 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
     const int notConnectedInk = inkWidth(before.Shot, textLineBand(before.Placed, 0));
 
     ASSERT_TRUE(display.focusAndPress(*window, u"space"_s));
-    const Samples first = rampAndSquare();
-    const std::vector<std::uint8_t> firstBurst = burstOf(first);
-    const auto feedCom1 = [&] { offer(com1, firstBurst); };
+    const Samples first = instrumentSamples();
     int com1Ink = 0;
     const Verdict connected =
-        awaitPicture(display, *window, feedCom1, first, [&](const Verdict &verdict) {
+        awaitPicture(display, *window, {}, first, [&](const Verdict &verdict) {
             const QRect band = textLineBand(verdict.Placed, 0);
             if (differingPixels(before.Shot, textLineBand(before.Placed, 0), verdict.Shot, band)
                 < 30)
@@ -385,13 +400,12 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
     // And its first entry is COM1 again. Choosing it stops acquisition; Space resumes on COM1.
     ASSERT_EQ(chooseLastOrFirst(u"Home"_s), QString());
     ASSERT_TRUE(display.focusAndPress(*window, u"space"_s));
-    const Verdict backOnCom1 =
-        awaitPicture(display, *window, feedCom1, first, [&](const Verdict &v) {
-            const int ink = inkWidth(v.Shot, textLineBand(v.Placed, 0));
-            return ink == com1Ink
-                ? QString()
-                : u"the first line is not COM1's (%1 != %2 columns)"_s.arg(ink).arg(com1Ink);
-        });
+    const Verdict backOnCom1 = awaitPicture(display, *window, {}, first, [&](const Verdict &v) {
+        const int ink = inkWidth(v.Shot, textLineBand(v.Placed, 0));
+        return ink == com1Ink
+            ? QString()
+            : u"the first line is not COM1's (%1 != %2 columns)"_s.arg(ink).arg(com1Ink);
+    });
     ASSERT_TRUE(backOnCom1.Faults.isEmpty())
         << "back on COM1: " << backOnCom1.Faults.join(u"; "_s).toStdString() << " (capture "
         << keep(backOnCom1.Shot, u"windows-com1.png"_s).toStdString() << ")";
