@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <vector>
 
 int ToolBarVisible = 1;
@@ -45,6 +46,12 @@ std::wstring oneLine(std::wstring text)
 }
 
 } // namespace
+
+CMainFrame::~CMainFrame()
+{
+    for (HBITMAP picture : MenuPictures)
+        ::DeleteObject(picture);
+}
 
 HWND CMainFrame::CreateEx()
 {
@@ -203,6 +210,7 @@ LRESULT CMainFrame::OnCreate()
     // A plain menu stands in for the command bar: the window was created with menu 128, which
     // stays the window's own.
     createToolBar();
+    createMenuPictures();
     createStatusBar();
 
     View.SetReceiver(&Receiver);
@@ -293,6 +301,69 @@ void CMainFrame::createToolBar()
     band.cx = static_cast<UINT>(toolBarSize.cx);
     band.wID = ToolBarBandId;
     ::SendMessageW(ReBar, RB_INSERTBANDW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
+}
+
+// Each menu item whose command has a toolbar button shows the button's picture, its light grey
+// background in the menu's colour.
+void CMainFrame::createMenuPictures()
+{
+    HMENU menu = ::GetMenu(Window);
+    auto strip = static_cast<HBITMAP>(::LoadImageW(_Module.GetResourceInstance(),
+                                                   MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_BITMAP, 0,
+                                                   0, LR_CREATEDIBSECTION));
+    if (menu == nullptr || strip == nullptr) {
+        if (strip != nullptr)
+            ::DeleteObject(strip);
+        return;
+    }
+    constexpr int Width = 16;
+    constexpr int Height = 15;
+    BITMAPINFO format {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = Width * ToolBarImageCount;
+    format.bmiHeader.biHeight = -Height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(Width * ToolBarImageCount * Height));
+    HDC screen = ::GetDC(nullptr);
+    const bool read =
+        ::GetDIBits(screen, strip, 0, Height, pixels.data(), &format, DIB_RGB_COLORS) == Height;
+    ::DeleteObject(strip);
+
+    // Painted on the menu's own colour: not every system blends a menu picture's alpha.
+    const COLORREF menu3d = ::GetSysColor(COLOR_MENU);
+    const std::uint32_t menuColour = (static_cast<std::uint32_t>(GetRValue(menu3d)) << 16)
+        | (static_cast<std::uint32_t>(GetGValue(menu3d)) << 8) | GetBValue(menu3d);
+    for (const CommandDefinition &command : CommandDefinitions::commands()) {
+        const int image = CommandDefinitions::toolBarImage(command.Id);
+        if (!read || image < 0 || command.MenuText.empty())
+            continue;
+        BITMAPINFO pictureFormat = format;
+        pictureFormat.bmiHeader.biWidth = Width;
+        void *bits = nullptr;
+        HBITMAP picture =
+            ::CreateDIBSection(screen, &pictureFormat, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (picture == nullptr)
+            continue;
+        auto *out = static_cast<std::uint32_t *>(bits);
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const std::uint32_t rgb = pixels[static_cast<std::size_t>(
+                                              y * Width * ToolBarImageCount + image * Width + x)]
+                    & 0x00FFFFFF;
+                out[y * Width + x] = 0xFF000000 | (rgb == 0x00C0C0C0 ? menuColour : rgb);
+            }
+        MENUITEMINFOW item {};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_BITMAP;
+        item.hbmpItem = picture;
+        if (::SetMenuItemInfoW(menu, static_cast<UINT>(command.Id), FALSE, &item))
+            MenuPictures.push_back(picture);
+        else
+            ::DeleteObject(picture);
+    }
+    ::ReleaseDC(nullptr, screen);
 }
 
 void CMainFrame::createStatusBar()

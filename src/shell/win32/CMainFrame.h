@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The program's only top-level window: menu bar, toolbar in a rebar, status bar and the waveform
 // view, and the commands that drive the receiver and the dialogs.
@@ -18,7 +19,7 @@ class CMainFrame : public CMessageFilter, public CIdleHandler
 {
 public:
     CMainFrame() = default;
-    virtual ~CMainFrame() = default;
+    virtual ~CMainFrame();
     CMainFrame(const CMainFrame &) = delete;
     CMainFrame &operator=(const CMainFrame &) = delete;
 
@@ -51,6 +52,7 @@ private:
 
     void failCreation(const std::u16string &text);
     void createToolBar();
+    void createMenuPictures();
     void createStatusBar();
     void UpdateLayout();
     void openPortAndReport(int index);
@@ -69,6 +71,7 @@ private:
     HWND StatusBar = nullptr;
     HWND ClientWindow = nullptr;
     HACCEL Accelerators = nullptr;
+    std::vector<HBITMAP> MenuPictures;
     bool ToolBarChecked = true;
     bool StatusBarChecked = true;
     // What the status bar shows when no menu is open: "Ready", or why the port is not usable
