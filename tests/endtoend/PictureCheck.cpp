@@ -211,7 +211,6 @@ QStringList checkGraticule(const QImage &window, const Placement &placement, con
     // 440 units of a dash 4 and a gap 4 units long, both scaled with the picture: 55 dashes,
     // fewer where the trace hides part of the line, and one more for each dash it cuts in two.
     for (const QLineF &line : gridLines(placement)) {
-        const double perLine = dashes == Dashes::Scaled ? 55.0 : line.length() / 8.0;
         const auto steps = inkAlong(window, line, trace);
         long seen = 0, inked = 0, dashCount = 0, hidden = 0;
         bool previous = false;
@@ -226,9 +225,15 @@ QStringList checkGraticule(const QImage &window, const Placement &placement, con
             dashCount += *step && !previous;
             previous = *step;
         }
-        const double expected = perLine * double(seen) / double(steps.size());
-        if (inked < seen * 3 / 10 || inked > seen * 7 / 10 || dashCount < expected * 0.85 - 1
-            || dashCount > expected * 1.15 + double(hidden) + 1)
+        const auto countFits = [&](double perLine) {
+            const double wanted = perLine * double(seen) / double(steps.size());
+            return dashCount >= wanted * 0.85 - 1
+                && dashCount <= wanted * 1.15 + double(hidden) + 1;
+        };
+        const double expected = 55.0 * double(seen) / double(steps.size());
+        const bool dashesFit = countFits(55.0)
+            || (dashes == Dashes::ScaledOrDevicePixels && countFits(line.length() / 8.0));
+        if (inked < seen * 3 / 10 || inked > seen * 7 / 10 || !dashesFit)
             faults << u"grid line %1 to %2: ink at %3 of %4 points in %5 dashes (want about "
                       "half, in %6 dashes)"_s.arg(where(line.p1()))
                           .arg(where(line.p2()))

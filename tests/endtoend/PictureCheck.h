@@ -42,9 +42,9 @@ Placement placementFor(const QRect &view);
 using Samples = std::array<std::uint8_t, 128>;
 
 // Each check answers the faults it found; an empty list means the picture is right.
-// How long the grid's dashes are: scaled with the picture as the drawing asks, or 4 device
-// pixels whatever the scale, as Wine's GDI+ draws them.
-enum class Dashes { Scaled, DevicePixels };
+// How long the grid's dashes may be: scaled with the picture as the drawing asks, or also 4
+// device pixels whatever the scale, as Wine's GDI+ draws them at some scales.
+enum class Dashes { Scaled, ScaledOrDevicePixels };
 // Border solid and grid lines dashed where the geometry puts them.
 QStringList checkGraticule(const QImage &window, const Placement &placement, const Samples &samples,
                            Dashes dashes = Dashes::Scaled);
