@@ -3,46 +3,24 @@
 #include "PortNames.h"
 #include "SerialReceiver.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <cerrno>
-#endif
 
 namespace {
 
 enum class Cause { Other, NoPermission, Busy, Absent, Removed };
 
-#ifdef _WIN32
-// ErrorNumber holds the system's error code of the failed call.
-Cause causeOf(int error)
-{
-    switch (static_cast<DWORD>(error)) {
-    // A COM port is opened exclusively: another holder makes the open fail as access denied.
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        return Cause::Busy;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_DEV_NOT_EXIST:
-        return Cause::Absent;
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_BAD_COMMAND:
-    case ERROR_DEVICE_REMOVED:
-        return Cause::Removed;
-    default:
-        return Cause::Other;
-    }
-}
-#else
+// ErrorNumber is an errno value on every platform; the Windows port translates its error codes.
 Cause causeOf(int error)
 {
     switch (error) {
     case EACCES:
     case EPERM:
+#ifdef _WIN32
+        // A COM port is opened exclusively: Windows refuses a second opener with access denied.
+        return Cause::Busy;
+#else
         return Cause::NoPermission;
+#endif
     case EBUSY:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
@@ -59,7 +37,6 @@ Cause causeOf(int error)
         return Cause::Other;
     }
 }
-#endif
 
 std::u16string_view hintFor(Cause cause)
 {
