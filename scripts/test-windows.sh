@@ -74,6 +74,20 @@ if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -q '^\[  FAILED  \]' "$work/a
     exit 1
 fi
 
+# The Windows front-end's pieces on real windows, which need an X server of their own.
+if [ -x "$windows_bin/vandrel_shell_windows_tests.exe" ]; then
+    echo "=== Windows front-end tests under Wine"
+    status=0
+    timeout 300 xvfb-run -a wine "$windows_bin/vandrel_shell_windows_tests.exe" 2>&1 | tr -d '\r' \
+        | tee "$work/shell.log" || status=$?
+    shell=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/shell.log")
+    if [ "$status" -ne 0 ] || [ -z "$shell" ] || grep -q '^\[  FAILED  \]' "$work/shell.log"; then
+        echo "windows tests: failed" >&2
+        exit 1
+    fi
+    passed=$((passed + shell))
+fi
+
 # The Windows program end to end, when the Linux build has its test (configured with
 # VANDREL_WINDOWS_VIEWER): in this prefix, which it may map COM1 in for itself.
 if [ -x "$linux_bin/windows_end_to_end_test" ]; then

@@ -3,81 +3,106 @@
 #include "CMainFrame.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+QString toQString(std::u16string_view text)
+{
+    return QString(reinterpret_cast<const QChar *>(text.data()),
+                   static_cast<qsizetype>(text.size()));
+}
+
+QKeySequence keySequence(const CommandKey &key)
+{
+    Qt::Key name = Qt::Key_Space;
+    switch (key.Key) {
+    case CommandKeyName::N:
+        name = Qt::Key_N;
+        break;
+    case CommandKeyName::O:
+        name = Qt::Key_O;
+        break;
+    case CommandKeyName::S:
+        name = Qt::Key_S;
+        break;
+    case CommandKeyName::C:
+        name = Qt::Key_C;
+        break;
+    case CommandKeyName::Insert:
+        name = Qt::Key_Insert;
+        break;
+    case CommandKeyName::Space:
+        name = Qt::Key_Space;
+        break;
+    }
+    return key.Control ? QKeySequence(Qt::CTRL | name) : QKeySequence(name);
+}
+
+QString iconOf(int id)
+{
+    switch (id) {
+    case IdFileNew:
+        return u":/toolbar/new.svg"_s;
+    case IdFileOpen:
+        return u":/toolbar/open.svg"_s;
+    case IdFileSaveAs:
+        return u":/toolbar/save.svg"_s;
+    case IdConnect:
+        return u":/toolbar/connect.svg"_s;
+    case IdEditCopy:
+        return u":/toolbar/copy.svg"_s;
+    case IdSettings:
+        return u":/toolbar/settings.svg"_s;
+    case IdAppAbout:
+        return u":/toolbar/about.svg"_s;
+    default:
+        return {};
+    }
+}
+
+void (CMainFrame::*handlerOf(int id))()
+{
+    switch (id) {
+    case IdFileNew:
+        return &CMainFrame::OnClear;
+    case IdAppExit:
+        return &CMainFrame::OnExit;
+    case IdViewToolBar:
+        return &CMainFrame::OnToggleToolBar;
+    case IdViewStatusBar:
+        return &CMainFrame::OnToggleStatusBar;
+    case IdConnect:
+        return &CMainFrame::OnConnect;
+    case IdSettings:
+        return &CMainFrame::OnSettings;
+    case IdAppAbout:
+        return &CMainFrame::OnAbout;
+    default:
+        return nullptr;
+    }
+}
+
 const std::vector<CommandEntry> &table()
 {
-    static const std::vector<CommandEntry> commands = {
-        {IdFileNew,
-         u"新規(&N)"_s,
-         {QKeySequence(Qt::CTRL | Qt::Key_N)},
-         u"波形をクリア\n波形をクリア"_s,
-         u":/toolbar/new.svg"_s,
-         false,
-         &CMainFrame::OnClear},
-        {IdFileOpen,
-         u"開く(&O)..."_s,
-         {QKeySequence(Qt::CTRL | Qt::Key_O)},
-         u"波形ファイルを開く\n波形を開く"_s,
-         u":/toolbar/open.svg"_s,
-         false,
-         nullptr},
-        {IdFileSaveAs,
-         u"名前を付けて保存(&S)..."_s,
-         {QKeySequence(Qt::CTRL | Qt::Key_S)},
-         u"波形データをファイルへ保存する\n波形を保存"_s,
-         u":/toolbar/save.svg"_s,
-         false,
-         nullptr},
-        {IdAppExit, u"終了(&X)"_s, {}, u"終了\n終了"_s, QString(), false, &CMainFrame::OnExit},
-        {IdEditCopy,
-         u"コピー(&C)"_s,
-         {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)},
-         u"波形画像をクリップボードへコピー\n波形画像をクリップボードへコピー"_s,
-         u":/toolbar/copy.svg"_s,
-         false,
-         nullptr},
-        {IdViewToolBar,
-         u"ツールバー(&T)"_s,
-         {},
-         u"ツールバー表示/非表示\nツールバー表示/非表示"_s,
-         QString(),
-         true,
-         &CMainFrame::OnToggleToolBar},
-        {IdViewStatusBar,
-         u"ステータスバー(&S)"_s,
-         {},
-         u"ステータスバー表示/非表示\nステータスバー表示/非表示"_s,
-         QString(),
-         true,
-         &CMainFrame::OnToggleStatusBar},
-        {IdConnect,
-         u"接続(&C)"_s,
-         {QKeySequence(Qt::Key_Space)},
-         u"接続/切断\n接続/切断"_s,
-         u":/toolbar/connect.svg"_s,
-         false,
-         &CMainFrame::OnConnect},
-        {IdSettings,
-         QString(),
-         {},
-         QString(),
-         u":/toolbar/settings.svg"_s,
-         false,
-         &CMainFrame::OnSettings},
-        {IdAppAbout,
-         u"VandrelViewer のバージョン情報(&A)..."_s,
-         {},
-         u"バージョンとコピーライトの表示\nバージョン情報"_s,
-         u":/toolbar/about.svg"_s,
-         false,
-         &CMainFrame::OnAbout},
-    };
+    static const std::vector<CommandEntry> commands = [] {
+        std::vector<CommandEntry> entries;
+        for (const CommandDefinition &definition : CommandDefinitions::commands()) {
+            QList<QKeySequence> keys;
+            for (const CommandKey &key : definition.Keys)
+                keys.append(keySequence(key));
+            // A button's picture is the only part of a command the Qt window keeps on its own.
+            const QString icon = CommandDefinitions::toolBarImage(definition.Id) >= 0
+                ? iconOf(definition.Id)
+                : QString();
+            entries.push_back({definition.Id, toQString(definition.MenuText), keys,
+                               toQString(definition.Description), icon, definition.Checkable,
+                               handlerOf(definition.Id)});
+        }
+        return entries;
+    }();
     return commands;
 }
 
@@ -98,35 +123,29 @@ const CommandEntry *CommandTable::find(int id)
 
 std::span<const MenuEntry> CommandTable::menus()
 {
-    static const std::vector<MenuEntry> menus = {
-        {u"ファイル(&F)"_s, {IdFileNew, IdFileOpen, IdFileSaveAs, Separator, IdAppExit}},
-        {u"編集(&E)"_s, {IdEditCopy}},
-        {u"表示(&V)"_s, {IdViewToolBar, IdViewStatusBar}},
-        {u"操作(&O)"_s, {IdConnect}},
-        {u"ヘルプ(&H)"_s, {IdAppAbout}},
-    };
+    static const std::vector<MenuEntry> menus = [] {
+        std::vector<MenuEntry> entries;
+        for (const MenuDefinition &menu : CommandDefinitions::menus())
+            entries.push_back(
+                {toQString(menu.Title), QList<int>(menu.Items.begin(), menu.Items.end())});
+        return entries;
+    }();
     return menus;
 }
 
 std::span<const int> CommandTable::toolBar()
 {
-    static constexpr std::array<int, 11> buttons = {IdFileNew,  IdFileOpen, IdFileSaveAs, Separator,
-                                                    IdConnect,  Separator,  IdEditCopy,   Separator,
-                                                    IdSettings, Separator,  IdAppAbout};
-    return buttons;
+    return CommandDefinitions::toolBar();
 }
 
 QString CommandTable::prompt(const QString &description)
 {
-    const qsizetype lineFeed = description.indexOf(u'\n');
-    return lineFeed < 0 ? description : description.left(lineFeed);
+    const std::u16string text = description.toStdU16String();
+    return toQString(CommandDefinitions::prompt(text));
 }
 
 QString CommandTable::toolTip(const QString &description)
 {
-    constexpr qsizetype MaxToolTip = 79;
-    const qsizetype lineFeed = description.indexOf(u'\n');
-    if (lineFeed < 0)
-        return QString();
-    return description.mid(lineFeed + 1).left(MaxToolTip);
+    const std::u16string text = description.toStdU16String();
+    return toQString(CommandDefinitions::toolTip(text));
 }

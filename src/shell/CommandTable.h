@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CommandDefinitions.h"
+
 #include <QKeySequence>
 #include <QList>
 #include <QString>
@@ -8,22 +10,7 @@
 
 class CMainFrame;
 
-// The command ids name a menu item, its toolbar button, its keys and its texts alike.
-enum CommandId : int {
-    IdFileNew = 57600,
-    IdFileOpen = 57601,
-    IdFileSaveAs = 57603,
-    IdAppExit = 57665,
-    IdEditCopy = 57634,
-    IdViewToolBar = 59392,
-    IdViewStatusBar = 59393,
-    IdConnect = 32772,
-    IdSettings = 32773,
-    IdAppAbout = 57664,
-};
-
-// Everything the user sees of one command, so that the menu item, the button, the keys and the
-// texts are made from one entry and cannot disagree.
+// One command as the Qt window uses it, made from its CommandDefinitions entry.
 struct CommandEntry
 {
     int Id;
@@ -44,7 +31,7 @@ struct MenuEntry
 class CommandTable
 {
 public:
-    static constexpr int Separator = 0;
+    static constexpr int Separator = CommandDefinitions::Separator;
 
     static std::span<const CommandEntry> commands();
     static const CommandEntry *find(int id);

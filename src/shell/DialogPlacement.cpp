@@ -1,5 +1,7 @@
 #include "DialogPlacement.h"
 
+#include "DialogPlacementRule.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
@@ -8,24 +10,15 @@
 
 QPoint centredDialogPosition(QSize dialog, std::optional<QRect> owner, const QRect &workArea)
 {
-    // Right and bottom edges are exclusive here, as for a window rectangle.
-    const QRect centre = owner.value_or(workArea);
-    const int xMiddle = (centre.left() + centre.left() + centre.width()) / 2;
-    const int yMiddle = (centre.top() + centre.top() + centre.height()) / 2;
-    int x = xMiddle - dialog.width() / 2;
-    int y = yMiddle - dialog.height() / 2;
-
-    const int areaRight = workArea.left() + workArea.width();
-    const int areaBottom = workArea.top() + workArea.height();
-    if (x + dialog.width() > areaRight)
-        x = areaRight - dialog.width();
-    if (x < workArea.left())
-        x = workArea.left();
-    if (y + dialog.height() > areaBottom)
-        y = areaBottom - dialog.height();
-    if (y < workArea.top())
-        y = workArea.top();
-    return {x, y};
+    const auto rect = [](const QRect &r) {
+        return DialogPlacementRule::Rect {r.left(), r.top(), r.width(), r.height()};
+    };
+    std::optional<DialogPlacementRule::Rect> ownerRect;
+    if (owner)
+        ownerRect = rect(*owner);
+    const DialogPlacementRule::Point place =
+        DialogPlacementRule::position(dialog.width(), dialog.height(), ownerRect, rect(workArea));
+    return {place.X, place.Y};
 }
 
 namespace {

@@ -42,9 +42,12 @@ Placement placementFor(const QRect &view);
 using Samples = std::array<std::uint8_t, 128>;
 
 // Each check answers the faults it found; an empty list means the picture is right.
+// How long the grid's dashes may be: scaled with the picture as the drawing asks, or also 4
+// device pixels whatever the scale, as Wine's GDI+ draws them at some scales.
+enum class Dashes { Scaled, ScaledOrDevicePixels };
 // Border solid and grid lines dashed where the geometry puts them.
-QStringList checkGraticule(const QImage &window, const Placement &placement,
-                           const Samples &samples);
+QStringList checkGraticule(const QImage &window, const Placement &placement, const Samples &samples,
+                           Dashes dashes = Dashes::Scaled);
 // A trace pixel at every sample and none away from the polyline of the samples.
 QStringList checkTrace(const QImage &window, const Placement &placement, const Samples &samples);
 // Nothing but background off the graticule, the trace and the text column, strip included.

@@ -150,6 +150,17 @@ bool VirtualDisplay::resizeWindow(const QString &window, int width, int height) 
         .has_value();
 }
 
+bool VirtualDisplay::click(const QString &window, int x, int y) const
+{
+    return runTool(tool(u"xdotool"_s),
+                   // No --sync: it waits for a movement that never comes when the pointer is
+                   // already there.
+                   {u"mousemove"_s, u"--window"_s, window, QString::number(x), QString::number(y),
+                    u"click"_s, u"1"_s},
+                   environment(), ToolBoundMs)
+        .has_value();
+}
+
 QImage VirtualDisplay::capture(const QString &window) const
 {
     // xwd starts several times faster than ImageMagick's import, and a test takes many captures.

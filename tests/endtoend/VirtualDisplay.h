@@ -47,6 +47,8 @@ public:
     // Types the keys into whatever has the focus.
     bool press(const QString &keys) const;
     bool resizeWindow(const QString &window, int width, int height) const;
+    // A left click at a point given relative to the window.
+    bool click(const QString &window, int x, int y) const;
     // The window's current content as the X server holds it.
     QImage capture(const QString &window) const;
 

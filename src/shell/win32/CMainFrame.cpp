@@ -1,0 +1,561 @@
+#include "CMainFrame.h"
+
+#include "CAboutDlg.h"
+#include "CommandDefinitions.h"
+#include "PortFailureMessage.h"
+#include "resource.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+int ToolBarVisible = 1;
+
+namespace {
+
+constexpr wchar_t FrameClassName[] = L"VandrelViewerFrame";
+constexpr DWORD FrameStyle = 0x06CF0000;
+constexpr DWORD FrameExStyle = 0x00040100;
+constexpr UINT ToolBarBandId = ATL_IDW_BAND_FIRST + 1;
+constexpr UINT WM_PORTLOST = WM_APP + 1;
+constexpr int ToolBarImageCount = 7;
+
+static_assert(ID_FILE_NEW == IdFileNew && ID_FILE_OPEN == IdFileOpen
+              && ID_FILE_SAVE_AS == IdFileSaveAs && ID_APP_EXIT == IdAppExit
+              && ID_EDIT_COPY == IdEditCopy && ID_VIEW_TOOLBAR == IdViewToolBar
+              && ID_VIEW_STATUS_BAR == IdViewStatusBar && ID_CONNECT == IdConnect
+              && ID_SETTINGS == IdSettings && ID_APP_ABOUT == IdAppAbout);
+
+std::wstring toWide(std::u16string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+// The status bar shows one line; a system text may end in a line break or hold a tab.
+std::wstring oneLine(std::wstring text)
+{
+    for (wchar_t &c : text)
+        if (c < L' ')
+            c = L' ';
+    while (!text.empty() && text.back() == L' ')
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+CMainFrame::~CMainFrame()
+{
+    for (HBITMAP picture : MenuPictures)
+        ::DeleteObject(picture);
+}
+
+HWND CMainFrame::CreateEx()
+{
+    const HINSTANCE instance = _Module.GetModuleInstance();
+    static const ATOM registered = [instance] {
+        WNDCLASSEXW windowClass {};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = &CMainFrame::WindowProc;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.hIcon = static_cast<HICON>(::LoadImageW(
+            instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+        windowClass.hIconSm = static_cast<HICON>(::LoadImageW(
+            instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        windowClass.lpszClassName = FrameClassName;
+        return ::RegisterClassExW(&windowClass);
+    }();
+    if (registered == 0)
+        return nullptr;
+
+    std::array<wchar_t, 256> title {};
+    ::LoadStringW(instance, IDR_MAINFRAME, title.data(), static_cast<int>(title.size()));
+    HMENU menu = ::LoadMenuW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    HWND window = ::CreateWindowExW(FrameExStyle, FrameClassName, title.data(), FrameStyle,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    nullptr, menu, instance, this);
+    if (window == nullptr) {
+        if (menu != nullptr && !::IsMenu(menu))
+            menu = nullptr;
+        if (menu != nullptr)
+            ::DestroyMenu(menu);
+        return nullptr;
+    }
+    Accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    return window;
+}
+
+LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto *created = reinterpret_cast<CREATESTRUCTW *>(lParam);
+        auto *frame = static_cast<CMainFrame *>(created->lpCreateParams);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
+        frame->Window = window;
+    }
+    auto *frame = reinterpret_cast<CMainFrame *>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (frame == nullptr)
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    const LRESULT result = frame->ProcessWindowMessage(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        frame->ReportWindow.store(nullptr);
+        frame->Window = nullptr;
+    }
+    return result;
+}
+
+bool CMainFrame::ProcessCommand(int id)
+{
+    switch (id) {
+    case ID_APP_EXIT:
+        OnExit();
+        return true;
+    case ID_FILE_NEW:
+        OnClear();
+        return true;
+    case ID_VIEW_TOOLBAR:
+        OnToggleToolBar();
+        return true;
+    case ID_VIEW_STATUS_BAR:
+        OnToggleStatusBar();
+        return true;
+    case ID_APP_ABOUT:
+        OnAbout();
+        return true;
+    case ID_CONNECT:
+        OnConnect();
+        return true;
+    case ID_SETTINGS:
+        OnSettings();
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT CMainFrame::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate();
+    case WM_COMMAND:
+        if (ProcessCommand(LOWORD(wParam)))
+            return 0;
+        break;
+    case WM_INITMENUPOPUP:
+        OnInitMenuPopup(reinterpret_cast<HMENU>(wParam));
+        break;
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED)
+            UpdateLayout();
+        return 0;
+    case WM_NOTIFY:
+        return OnNotify(reinterpret_cast<NMHDR *>(lParam));
+    case WM_MENUSELECT:
+        OnMenuSelect(wParam, lParam);
+        return 0;
+    case WM_ERASEBKGND:
+        if (ClientWindow != nullptr)
+            return 1;
+        break;
+    case WM_SETFOCUS:
+        if (ClientWindow != nullptr && ::IsWindow(ClientWindow)) {
+            ::SetFocus(ClientWindow);
+            return 0;
+        }
+        break;
+    case WM_PORTLOST:
+        OnPortLost();
+        return 0;
+    case WM_DESTROY:
+        if ((::GetWindowLongW(Window, GWL_STYLE) & (WS_CHILD | WS_POPUP)) == 0)
+            ::PostQuitMessage(1);
+        break;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(Window, message, wParam, lParam);
+}
+
+LRESULT CMainFrame::OnCreate()
+{
+    // Reports from the receive thread reach the window as a posted message.
+    ReportWindow.store(Window);
+    Receiver.setPortLostHandler([this](const PortFailure &failure) {
+        {
+            std::scoped_lock lock(LostLock);
+            LostPort = failure;
+        }
+        if (HWND window = ReportWindow.load())
+            ::PostMessageW(window, WM_PORTLOST, 0, 0);
+    });
+    try {
+        Receiver.start();
+    } catch (const ReceiverError &error) {
+        const std::string text = error.what();
+        failCreation(std::u16string(text.begin(), text.end()));
+        return -1;
+    }
+
+    IdleText = toWide(CommandDefinitions::ReadyText);
+    SettingDlg.SelectedPort = 0;
+    openPortAndReport(SettingDlg.SelectedPort);
+
+    // A plain menu stands in for the command bar: the window was created with menu 128, which
+    // stays the window's own.
+    createToolBar();
+    createMenuPictures();
+    createStatusBar();
+
+    View.SetReceiver(&Receiver);
+    try {
+        ClientWindow = View.Create(Window, RECT {0, 0, 0, 0},
+                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                   WS_EX_CLIENTEDGE);
+    } catch (const ReceiverError &error) {
+        const std::string text = error.what();
+        failCreation(std::u16string(text.begin(), text.end()));
+        return -1;
+    }
+    if (ClientWindow == nullptr)
+        return -1;
+    UpdateLayout();
+
+    ToolBarChecked = true;
+    StatusBarChecked = true;
+    if (CMessageLoop *loop = _Module.GetMessageLoop()) {
+        loop->AddMessageFilter(this);
+        loop->AddIdleHandler(this);
+    }
+    return 0;
+}
+
+void CMainFrame::failCreation(const std::u16string &text)
+{
+    ::MessageBoxW(Window, toWide(text).c_str(), L"Error", MB_ICONEXCLAMATION | MB_OK);
+}
+
+void CMainFrame::createToolBar()
+{
+    const HINSTANCE instance = _Module.GetResourceInstance();
+    ToolBar = ::CreateWindowExW(
+        0, TOOLBARCLASSNAMEW, nullptr,
+        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | CCS_NODIVIDER | CCS_NORESIZE
+            | CCS_NOPARENTALIGN | TBSTYLE_TOOLTIPS | TBSTYLE_FLAT,
+        0, 0, 100, 100, Window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ATL_IDW_TOOLBAR)),
+        instance, nullptr);
+    if (ToolBar == nullptr)
+        return;
+    ::SendMessageW(ToolBar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    ::SendMessageW(ToolBar, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 15));
+    // The toolbar maps the strip's light grey to the button face colour.
+    TBADDBITMAP strip {instance, IDR_MAINFRAME};
+    ::SendMessageW(ToolBar, TB_ADDBITMAP, ToolBarImageCount, reinterpret_cast<LPARAM>(&strip));
+
+    std::vector<TBBUTTON> buttons;
+    for (int id : CommandDefinitions::toolBar()) {
+        TBBUTTON button {};
+        if (id == CommandDefinitions::Separator) {
+            button.iBitmap = 8;
+            button.fsStyle = BTNS_SEP;
+        } else {
+            button.iBitmap = CommandDefinitions::toolBarImage(id);
+            button.idCommand = id;
+            button.fsState = TBSTATE_ENABLED;
+            button.fsStyle = BTNS_BUTTON;
+        }
+        buttons.push_back(button);
+    }
+    ::SendMessageW(ToolBar, TB_ADDBUTTONSW, buttons.size(),
+                   reinterpret_cast<LPARAM>(buttons.data()));
+    ::SendMessageW(ToolBar, TB_AUTOSIZE, 0, 0);
+
+    ReBar = ::CreateWindowExW(WS_EX_TOOLWINDOW, REBARCLASSNAMEW, nullptr,
+                              WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS
+                                  | RBS_VARHEIGHT | RBS_BANDBORDERS | RBS_AUTOSIZE | CCS_NODIVIDER,
+                              0, 0, 100, 100, Window,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(ATL_IDW_TOOLBAR)),
+                              instance, nullptr);
+    if (ReBar == nullptr)
+        return;
+    REBARINFO info {};
+    info.cbSize = sizeof info;
+    ::SendMessageW(ReBar, RB_SETBARINFO, 0, reinterpret_cast<LPARAM>(&info));
+
+    const DWORD buttonSize = static_cast<DWORD>(::SendMessageW(ToolBar, TB_GETBUTTONSIZE, 0, 0));
+    SIZE toolBarSize {};
+    ::SendMessageW(ToolBar, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&toolBarSize));
+    REBARBANDINFOW band {};
+    band.cbSize = sizeof band;
+    band.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_STYLE | RBBIM_ID | RBBIM_SIZE;
+    band.fStyle = RBBS_CHILDEDGE | RBBS_BREAK;
+    band.hwndChild = ToolBar;
+    band.cxMinChild = static_cast<UINT>(toolBarSize.cx);
+    band.cyMinChild = HIWORD(buttonSize);
+    band.cx = static_cast<UINT>(toolBarSize.cx);
+    band.wID = ToolBarBandId;
+    ::SendMessageW(ReBar, RB_INSERTBANDW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
+}
+
+// Each menu item whose command has a toolbar button shows the button's picture, its light grey
+// background in the menu's colour.
+void CMainFrame::createMenuPictures()
+{
+    HMENU menu = ::GetMenu(Window);
+    auto strip = static_cast<HBITMAP>(::LoadImageW(_Module.GetResourceInstance(),
+                                                   MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_BITMAP, 0,
+                                                   0, LR_CREATEDIBSECTION));
+    if (menu == nullptr || strip == nullptr) {
+        if (strip != nullptr)
+            ::DeleteObject(strip);
+        return;
+    }
+    constexpr int Width = 16;
+    constexpr int Height = 15;
+    BITMAPINFO format {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = Width * ToolBarImageCount;
+    format.bmiHeader.biHeight = -Height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(Width * ToolBarImageCount * Height));
+    HDC screen = ::GetDC(nullptr);
+    const bool read =
+        ::GetDIBits(screen, strip, 0, Height, pixels.data(), &format, DIB_RGB_COLORS) == Height;
+    ::DeleteObject(strip);
+
+    // Painted on the menu's own colour: not every system blends a menu picture's alpha.
+    const COLORREF menu3d = ::GetSysColor(COLOR_MENU);
+    const std::uint32_t menuColour = (static_cast<std::uint32_t>(GetRValue(menu3d)) << 16)
+        | (static_cast<std::uint32_t>(GetGValue(menu3d)) << 8) | GetBValue(menu3d);
+    for (const CommandDefinition &command : CommandDefinitions::commands()) {
+        const int image = CommandDefinitions::toolBarImage(command.Id);
+        if (!read || image < 0 || command.MenuText.empty())
+            continue;
+        BITMAPINFO pictureFormat = format;
+        pictureFormat.bmiHeader.biWidth = Width;
+        void *bits = nullptr;
+        HBITMAP picture =
+            ::CreateDIBSection(screen, &pictureFormat, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (picture == nullptr)
+            continue;
+        auto *out = static_cast<std::uint32_t *>(bits);
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const std::uint32_t rgb = pixels[static_cast<std::size_t>(
+                                              y * Width * ToolBarImageCount + image * Width + x)]
+                    & 0x00FFFFFF;
+                out[y * Width + x] = 0xFF000000 | (rgb == 0x00C0C0C0 ? menuColour : rgb);
+            }
+        MENUITEMINFOW item {};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_BITMAP;
+        item.hbmpItem = picture;
+        if (::SetMenuItemInfoW(menu, static_cast<UINT>(command.Id), FALSE, &item))
+            MenuPictures.push_back(picture);
+        else
+            ::DeleteObject(picture);
+    }
+    ::ReleaseDC(nullptr, screen);
+}
+
+void CMainFrame::createStatusBar()
+{
+    StatusBar = ::CreateWindowExW(
+        0, STATUSCLASSNAMEW, IdleText.c_str(),
+        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | SBARS_SIZEGRIP, 0, 0, 0, 0,
+        Window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ATL_IDW_STATUS_BAR)),
+        _Module.GetModuleInstance(), nullptr);
+    showIdleText();
+}
+
+void CMainFrame::UpdateLayout()
+{
+    RECT client {};
+    ::GetClientRect(Window, &client);
+    int top = client.top;
+    int bottom = client.bottom;
+    if (ReBar != nullptr && ::IsWindowVisible(ReBar)) {
+        ::SendMessageW(ReBar, WM_SIZE, 0, 0);
+        RECT bar {};
+        ::GetWindowRect(ReBar, &bar);
+        top += bar.bottom - bar.top;
+    }
+    if (StatusBar != nullptr && ::IsWindowVisible(StatusBar)) {
+        ::SendMessageW(StatusBar, WM_SIZE, 0, 0);
+        RECT bar {};
+        ::GetWindowRect(StatusBar, &bar);
+        bottom -= bar.bottom - bar.top;
+    }
+    if (ClientWindow != nullptr)
+        ::SetWindowPos(ClientWindow, nullptr, client.left, top, client.right - client.left,
+                       std::max(0, bottom - top), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+BOOL CMainFrame::PreTranslateMessage(MSG *message)
+{
+    if (Accelerators != nullptr && Window != nullptr
+        && ::TranslateAcceleratorW(Window, Accelerators, message))
+        return TRUE;
+    return View.PreTranslateMessage(message);
+}
+
+BOOL CMainFrame::OnIdle()
+{
+    // No toolbar button is ever disabled or checked: there is nothing to bring up to date.
+    return FALSE;
+}
+
+void CMainFrame::OnInitMenuPopup(HMENU menu)
+{
+    ::CheckMenuItem(menu, ID_VIEW_TOOLBAR,
+                    MF_BYCOMMAND | (ToolBarChecked ? MF_CHECKED : MF_UNCHECKED));
+    ::CheckMenuItem(menu, ID_VIEW_STATUS_BAR,
+                    MF_BYCOMMAND | (StatusBarChecked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+std::wstring CMainFrame::descriptionOf(int id) const
+{
+    const wchar_t *text = nullptr;
+    const int length = ::LoadStringW(_Module.GetResourceInstance(), static_cast<UINT>(id),
+                                     reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text != nullptr ? std::wstring(text, static_cast<std::size_t>(length))
+                                         : std::wstring();
+}
+
+void CMainFrame::OnMenuSelect(WPARAM wParam, LPARAM lParam)
+{
+    if (StatusBar == nullptr)
+        return;
+    const UINT flags = HIWORD(wParam);
+    if (flags == 0xFFFF && lParam == 0) {
+        ::SendMessageW(StatusBar, SB_SIMPLE, FALSE, 0);
+        return;
+    }
+    std::wstring prompt;
+    if ((flags & (MF_POPUP | MF_SEPARATOR)) == 0) {
+        const std::wstring description = descriptionOf(LOWORD(wParam));
+        const std::u16string text(description.begin(), description.end());
+        prompt = toWide(CommandDefinitions::prompt(text));
+    }
+    ::SendMessageW(StatusBar, SB_SIMPLE, TRUE, 0);
+    ::SendMessageW(StatusBar, SB_SETTEXTW, SB_SIMPLEID | SBT_NOBORDERS,
+                   reinterpret_cast<LPARAM>(prompt.c_str()));
+}
+
+LRESULT CMainFrame::OnNotify(NMHDR *header)
+{
+    if (header->code == TTN_GETDISPINFOW) {
+        auto *info = reinterpret_cast<NMTTDISPINFOW *>(header);
+        const std::wstring description = descriptionOf(static_cast<int>(header->idFrom));
+        const std::u16string text(description.begin(), description.end());
+        const std::wstring tip = toWide(CommandDefinitions::toolTip(text));
+        const std::size_t length = std::min(tip.size(), std::size(info->szText) - 1);
+        tip.copy(info->szText, length);
+        info->szText[length] = L'\0';
+        info->lpszText = info->szText;
+        info->hinst = nullptr;
+        return 0;
+    }
+    if (header->code == RBN_HEIGHTCHANGE && header->hwndFrom == ReBar) {
+        UpdateLayout();
+        return 0;
+    }
+    return ::DefWindowProcW(Window, WM_NOTIFY, header->idFrom, reinterpret_cast<LPARAM>(header));
+}
+
+void CMainFrame::showIdleText()
+{
+    if (StatusBar != nullptr)
+        ::SendMessageW(StatusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(IdleText.c_str()));
+}
+
+void CMainFrame::openPortAndReport(int index)
+{
+    if (Receiver.openPort(index))
+        IdleText = toWide(CommandDefinitions::ReadyText);
+    else
+        IdleText = oneLine(toWide(portFailureMessage(Receiver.lastFailure())));
+    showIdleText();
+}
+
+void CMainFrame::OnPortLost()
+{
+    std::optional<PortFailure> failure;
+    {
+        std::scoped_lock lock(LostLock);
+        failure.swap(LostPort);
+    }
+    // A report that was overtaken by a successful reopen no longer describes the port.
+    if (!failure || Receiver.currentPort() >= 0)
+        return;
+    IdleText = oneLine(toWide(portFailureMessage(*failure)));
+    showIdleText();
+    View.RenderFrame();
+}
+
+void CMainFrame::OnConnect()
+{
+    if (Receiver.isRunning()) {
+        Receiver.pause();
+    } else {
+        openPortAndReport(SettingDlg.SelectedPort);
+        Receiver.run();
+    }
+    // The first overlay line tells the new state at once, not only with the next frame.
+    View.RenderFrame();
+}
+
+void CMainFrame::OnSettings()
+{
+    const int previous = SettingDlg.SelectedPort;
+    SettingDlg.DoModal(Window);
+    if (SettingDlg.SelectedPort != previous) {
+        Receiver.pause();
+        openPortAndReport(SettingDlg.SelectedPort);
+        View.RenderFrame();
+    }
+}
+
+void CMainFrame::OnToggleToolBar()
+{
+    ToolBarVisible = !ToolBarVisible;
+    if (ReBar != nullptr) {
+        const auto index = static_cast<int>(::SendMessageW(ReBar, RB_IDTOINDEX, ToolBarBandId, 0));
+        if (index >= 0)
+            ::SendMessageW(ReBar, RB_SHOWBAND, static_cast<WPARAM>(index), ToolBarVisible);
+        // The menu is not a band here: a rebar without its one band takes no room at all.
+        ::ShowWindow(ReBar, ToolBarVisible ? SW_SHOWNOACTIVATE : SW_HIDE);
+    }
+    ToolBarChecked = ToolBarVisible != 0;
+    UpdateLayout();
+}
+
+void CMainFrame::OnToggleStatusBar()
+{
+    const bool visible = StatusBar != nullptr && !::IsWindowVisible(StatusBar);
+    if (StatusBar != nullptr)
+        ::ShowWindow(StatusBar, visible ? SW_SHOWNOACTIVATE : SW_HIDE);
+    StatusBarChecked = visible;
+    UpdateLayout();
+}
+
+void CMainFrame::OnAbout()
+{
+    CAboutDlg about;
+    about.DoModal(::GetActiveWindow());
+}
+
+void CMainFrame::OnExit()
+{
+    ::PostMessageW(Window, WM_CLOSE, 0, 0);
+}
+
+void CMainFrame::OnClear() { }

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "AppModule.h"
+#include "CSettingDlg.h"
+#include "CVandrelViewerView.h"
+#include "SerialReceiver.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The program's only top-level window: menu bar, toolbar in a rebar, status bar and the waveform
+// view, and the commands that drive the receiver and the dialogs.
+class CMainFrame : public CMessageFilter, public CIdleHandler
+{
+public:
+    CMainFrame() = default;
+    virtual ~CMainFrame();
+    CMainFrame(const CMainFrame &) = delete;
+    CMainFrame &operator=(const CMainFrame &) = delete;
+
+    // Creates the window with menu 128 and the default rectangle, then loads accelerator table
+    // 128. Null when no window was created (among others when OnCreate answered -1).
+    HWND CreateEx();
+    HWND window() const { return Window; }
+
+    BOOL PreTranslateMessage(MSG *message) override;
+    BOOL OnIdle() override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool ProcessCommand(int id);
+
+    LRESULT OnCreate();
+    void OnExit();
+    void OnClear();
+    void OnToggleToolBar();
+    void OnToggleStatusBar();
+    void OnAbout();
+    void OnConnect();
+    void OnSettings();
+
+    void OnMenuSelect(WPARAM wParam, LPARAM lParam);
+    LRESULT OnNotify(NMHDR *header);
+    void OnInitMenuPopup(HMENU menu);
+    void OnPortLost();
+
+    void failCreation(const std::u16string &text);
+    void createToolBar();
+    void createMenuPictures();
+    void createStatusBar();
+    void UpdateLayout();
+    void openPortAndReport(int index);
+    void showIdleText();
+    std::wstring descriptionOf(int id) const;
+
+    // Declaration order is destruction order in reverse: the receiver outlives nothing that
+    // reads from it except the view, whose thread stops when its window is destroyed.
+    CVandrelViewerView View;
+    SerialReceiver Receiver;
+    CSettingDlg SettingDlg;
+
+    HWND Window = nullptr;
+    HWND ReBar = nullptr;
+    HWND ToolBar = nullptr;
+    HWND StatusBar = nullptr;
+    HWND ClientWindow = nullptr;
+    HACCEL Accelerators = nullptr;
+    std::vector<HBITMAP> MenuPictures;
+    bool ToolBarChecked = true;
+    bool StatusBarChecked = true;
+    // What the status bar shows when no menu is open: "Ready", or why the port is not usable
+    // until the next successful open.
+    std::wstring IdleText;
+
+    // The receive thread reports a lost port through a posted message; the report waits here.
+    std::atomic<HWND> ReportWindow {nullptr};
+    std::mutex LostLock;
+    std::optional<PortFailure> LostPort;
+};
+
+// One process-wide flag, flipped by every toolbar toggle.
+extern int ToolBarVisible;
