@@ -44,9 +44,9 @@ timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"
 
 # Wine reads its COM map when its server starts: map first, then restart the server.
 map_ports() {
-    local spec
-    for spec in "$@"; do
-        wine reg add 'HKLM\Software\Wine\Ports' /v "${spec%%=*}" /t REG_SZ /d "${spec#*=}" /f \
+    local mapping
+    for mapping in "$@"; do
+        wine reg add 'HKLM\Software\Wine\Ports' /v "${mapping%%=*}" /t REG_SZ /d "${mapping#*=}" /f \
             >/dev/null 2>&1
     done
     wineserver -k 2>/dev/null || true
