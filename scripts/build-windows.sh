@@ -35,5 +35,6 @@ fi
 
 cmake -S "$root" -B "$root/build-windows" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DVANDREL_WERROR=ON "${launcher[@]}" "$@" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DVANDREL_WERROR=ON -DVANDREL_BUILD_TESTS=ON "${launcher[@]}" "$@" \
+    >/dev/null
 cmake --build "$root/build-windows" -j "$(nproc)"
