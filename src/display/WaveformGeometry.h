@@ -37,6 +37,17 @@ constexpr int textTop(int line)
     return TextFirstTop + TextLineStep * line;
 }
 
+// The picture's colours as 0xAARRGGBB, its pens' dash pattern in pen widths and the overlay's
+// face and size in points.
+constexpr std::uint32_t BackgroundColour = 0xFF000040;
+constexpr std::uint32_t TraceColour = 0xFF64FF64;
+constexpr std::uint32_t GraticuleColour = 0xFF0050B4;
+constexpr std::uint32_t TextColour = 0xFFFFFFC8;
+constexpr float GridDash = 4.0F;
+constexpr float GridGap = 4.0F;
+constexpr float TextPoints = 16.0F;
+constexpr char16_t TextFace[] = u"Times New Roman";
+
 struct Area
 {
     int Width = 0;

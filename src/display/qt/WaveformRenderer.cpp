@@ -213,19 +213,19 @@ int columnPast(qreal logical, qreal factor)
 
 QBrush WaveformRenderer::backgroundBrush()
 {
-    return QBrush(QColor(0, 0, 64));
+    return QBrush(QColor::fromRgba(WaveformGeometry::BackgroundColour));
 }
 
 QPen WaveformRenderer::tracePen()
 {
-    QPen pen(QColor(100, 255, 100), 1.0, Qt::SolidLine, Qt::FlatCap);
+    QPen pen(QColor::fromRgba(WaveformGeometry::TraceColour), 1.0, Qt::SolidLine, Qt::FlatCap);
     pen.setCosmetic(false);
     return pen;
 }
 
 QPen WaveformRenderer::borderPen()
 {
-    QPen pen(QColor(0, 80, 180), 1.0, Qt::SolidLine, Qt::FlatCap);
+    QPen pen(QColor::fromRgba(WaveformGeometry::GraticuleColour), 1.0, Qt::SolidLine, Qt::FlatCap);
     pen.setCosmetic(false);
     return pen;
 }
@@ -234,13 +234,13 @@ QPen WaveformRenderer::gridPen()
 {
     QPen pen = borderPen();
     // In pen widths: a dash of four, a gap of four. Flat caps keep the dash at its length.
-    pen.setDashPattern({4.0, 4.0});
+    pen.setDashPattern({WaveformGeometry::GridDash, WaveformGeometry::GridGap});
     return pen;
 }
 
 QBrush WaveformRenderer::textBrush()
 {
-    return QBrush(QColor(255, 255, 200));
+    return QBrush(QColor::fromRgba(WaveformGeometry::TextColour));
 }
 
 QFont WaveformRenderer::textFont()
@@ -251,9 +251,9 @@ QFont WaveformRenderer::textFont()
     const bool resolves = std::any_of(std::begin(Faces), std::end(Faces), [](const char *face) {
         return QFontDatabase::hasFamily(QString::fromLatin1(face));
     });
-    QFont font(resolves ? QStringLiteral("Times New Roman") : QStringLiteral("sans-serif"));
+    QFont font(resolves ? QString::fromUtf16(TextFace) : QStringLiteral("sans-serif"));
     font.setStyleHint(resolves ? QFont::Serif : QFont::SansSerif);
-    font.setPointSizeF(16.0);
+    font.setPointSizeF(WaveformGeometry::TextPoints);
     font.setWeight(QFont::Normal);
     font.setStyle(QFont::StyleNormal);
     return font;

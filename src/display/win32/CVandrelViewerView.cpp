@@ -20,12 +20,12 @@ constexpr DWORD StopTimeoutMs = 3000;
 // Between attempts while there is no frame event to wait on: slow enough not to spin.
 constexpr DWORD NoEventPauseMs = 100;
 
-constexpr ARGB BackgroundColour = 0xFF000040;
-constexpr ARGB TraceColour = 0xFF64FF64;
-constexpr ARGB GraticuleColour = 0xFF0050B4;
-constexpr ARGB TextColour = 0xFFFFFFC8;
-constexpr REAL TextPoints = 16.0F;
-constexpr REAL GridDashes[] = {4.0F, 4.0F};
+using WaveformGeometry::BackgroundColour;
+using WaveformGeometry::GraticuleColour;
+using WaveformGeometry::TextColour;
+using WaveformGeometry::TextPoints;
+using WaveformGeometry::TraceColour;
+constexpr REAL GridDashes[] = {WaveformGeometry::GridDash, WaveformGeometry::GridGap};
 
 constexpr wchar_t ViewClassName[] = L"VandrelViewerView";
 
@@ -49,7 +49,9 @@ GpFont *makeTextFont()
 {
     GpFontFamily *family = nullptr;
     GpFont *font = nullptr;
-    if (GdipCreateFontFamilyFromName(L"Times New Roman", nullptr, &family) == Ok) {
+    if (GdipCreateFontFamilyFromName(reinterpret_cast<const WCHAR *>(WaveformGeometry::TextFace),
+                                     nullptr, &family)
+        == Ok) {
         GdipCreateFont(family, TextPoints, FontStyleRegular, UnitPoint, &font);
         GdipDeleteFontFamily(family);
         family = nullptr;
