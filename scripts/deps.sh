@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages of the named sets when any is missing, with sudo when not root.
-# Usage: scripts/deps.sh SET...   (sets: run build headless test fuzz; --list prints the packages)
+# Usage: scripts/deps.sh [--list] SET...   (--list prints the packages instead of installing)
 #   run       what the viewer needs at run time beyond its shared libraries: the fonts it draws with
 #   build     compiler, CMake, Qt headers; help2man for the manual pages; file and dpkg-dev for cpack
 #   headless  a virtual X server, window control and window capture (scripts/run.sh without a
@@ -9,6 +9,7 @@
 #             captures, a window manager (dialog frames), localedef's sources (a decimal-comma
 #             locale), the validators of the desktop entry, metainfo and package; includes headless
 #   fuzz      clang with libFuzzer
+#   windows   the mingw-w64 cross-compiler, GoogleTest's sources and Wine (scripts/build-windows.sh)
 set -euo pipefail
 
 packages_of() {
@@ -22,8 +23,12 @@ packages_of() {
             packages_of headless
             ;;
         fuzz) echo clang-14 libclang-rt-14-dev ;;
+        windows)
+            echo cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest \
+                wine wine64
+            ;;
         *)
-            echo "deps.sh: unknown set '$1' (run, build, headless, test, fuzz)" >&2
+            echo "deps.sh: unknown set '$1' (run, build, headless, test, fuzz, windows)" >&2
             return 2
             ;;
     esac
@@ -41,7 +46,7 @@ for arg in "$@"; do
     packages+=("${more[@]}")
 done
 if [ ${#packages[@]} -eq 0 ]; then
-    echo "usage: scripts/deps.sh [--list] SET...   (sets: run build headless test fuzz)" >&2
+    echo "usage: scripts/deps.sh [--list] SET...   (sets: run build headless test fuzz windows)" >&2
     exit 2
 fi
 if [ "$list" -eq 1 ]; then
