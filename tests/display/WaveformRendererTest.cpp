@@ -240,7 +240,10 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
     ScopeFrame sine;
     for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
         sine.Bytes[4 + i] = static_cast<std::uint8_t>(std::lround(32 + 25 * std::sin(i / 10.0)));
-    const ScopeFrame frames[] = {{}, sine, noise, constantFrame(0x3F)};
+    ScopeFrame otherNoise;
+    for (auto &byte : otherNoise.Bytes)
+        byte = static_cast<std::uint8_t>(generator());
+    const ScopeFrame frames[] = {{}, sine, noise, otherNoise, constantFrame(0x3F)};
 
     WaveformRenderer renderer;
     DrawingSet set;
@@ -253,7 +256,8 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
         WaveformRenderer::renderDirect(expected, set.tools(), frame, texts);
         ASSERT_EQ(image, expected) << image.width() << "x" << image.height() << " step " << step;
     };
-    for (const QSize size : {QSize(640, 480), QSize(1000, 600), QSize(641, 481)}) {
+    for (const QSize size :
+         {QSize(640, 480), QSize(1000, 600), QSize(641, 481), QSize(1920, 1080)}) {
         QImage image(size, QImage::Format_RGB32);
         for (int round = 0; round < 2; ++round)
             for (const ScopeFrame &frame : frames)

@@ -281,6 +281,8 @@ void WaveformRenderer::clear()
 {
     Drawn.reset();
     Layer = QImage();
+    LayerColumns.clear();
+    LayerRows.clear();
     for (auto &images : Lines)
         images.clear();
     TargetKey = 0;
@@ -375,14 +377,72 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
     for (int y = 0; y < target.height(); ++y)
         std::memcpy(Layer.scanLine(y), target.constScanLine(y),
                     static_cast<std::size_t>(Layer.bytesPerLine()));
+
+    // The graticule's vertical lines are a few columns of the layer, its horizontal lines a few
+    // rows; elsewhere it is the background. The columns come from the geometry, generously; a row
+    // with anything but background outside them (a horizontal line) is marked to be copied whole.
+    const quint32 background = tools.Background.color().rgba();
+    const Scale scale = scaleFor(fitArea(target.width(), target.height()));
+    const qreal reach =
+        std::max({tools.Border.widthF(), tools.Grid.widthF(), qreal(1)}) / 2 * scale.X;
+    LayerColumns.clear();
+    for (int at = GraticuleMin; at <= GraticuleMax; at += Division) {
+        const qreal centre = at * scale.X + 0.5;
+        const int first = std::max(0, static_cast<int>(std::floor(centre - reach)) - 2);
+        const int last =
+            std::min(Layer.width() - 1, static_cast<int>(std::ceil(centre + reach)) + 2);
+        if (first > last)
+            continue;
+        if (!LayerColumns.empty() && LayerColumns.back().second >= first - 1)
+            LayerColumns.back().second = std::max(LayerColumns.back().second, last);
+        else
+            LayerColumns.emplace_back(first, last);
+    }
+    const std::vector<quint32> blank(std::size_t(Layer.width()), background);
+    const auto blankBetween = [&](const quint32 *row, int from, int to) {
+        return from >= to
+            || std::memcmp(row + from, blank.data(), std::size_t(to - from) * sizeof(quint32)) == 0;
+    };
+    LayerRows.assign(std::size_t(Layer.height()), false);
+    for (int y = 0; y < Layer.height(); ++y) {
+        const auto *row = reinterpret_cast<const quint32 *>(Layer.constScanLine(y));
+        int from = 0;
+        bool blankRow = true;
+        for (const auto &[first, last] : LayerColumns) {
+            blankRow = blankRow && blankBetween(row, from, first);
+            from = last + 1;
+        }
+        LayerRows[std::size_t(y)] = !(blankRow && blankBetween(row, from, Layer.width()));
+    }
 }
 
 QRect WaveformRenderer::restoreTrace(QImage &target) const
 {
     QRect bounds;
-    for (const QRect &rect : TraceArea) {
-        copyPixels(target, Layer, {}, rect);
-        bounds |= rect;
+    const quint32 background = Drawn->Background.color().rgba();
+    uchar *const bits = target.bits();
+    const qsizetype stride = target.bytesPerLine();
+    for (const QRect &limit : TraceArea) {
+        bounds |= limit;
+        const QRect rect = limit.intersected(Layer.rect()).intersected(target.rect());
+        if (rect.isEmpty())
+            continue;
+        const auto width = static_cast<std::size_t>(rect.width());
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            auto *to = reinterpret_cast<quint32 *>(bits + y * stride);
+            const auto *from = reinterpret_cast<const quint32 *>(Layer.constScanLine(y));
+            if (LayerRows[std::size_t(y)]) {
+                std::memcpy(to + rect.left(), from + rect.left(), width * sizeof(quint32));
+                continue;
+            }
+            std::fill_n(to + rect.left(), width, background);
+            for (const auto &[first, last] : LayerColumns) {
+                const int left = std::max(first, rect.left());
+                const int right = std::min(last, rect.right());
+                if (left <= right)
+                    std::copy(from + left, from + right + 1, to + left);
+            }
+        }
     }
     return bounds;
 }

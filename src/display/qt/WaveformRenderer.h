@@ -109,6 +109,10 @@ private:
     int TextColumn = 0;
     // The target's columns left of TextColumn without a trace.
     QImage Layer;
+    // The layer's columns and rows that hold anything but the background, as [first, last] runs:
+    // elsewhere it is the background, which is filled rather than copied.
+    std::vector<std::pair<int, int>> LayerColumns;
+    std::vector<bool> LayerRows;
     // Per line, the images drawn for the current look, the most recently used first.
     std::array<std::vector<LineImage>, WaveformGeometry::TextLineCount> Lines;
     // The target as this renderer last left it: layer, these lines, a trace inside TraceArea. A
