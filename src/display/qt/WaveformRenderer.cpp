@@ -283,6 +283,7 @@ void WaveformRenderer::clear()
     Layer = QImage();
     LayerColumns.clear();
     LayerRows.clear();
+    LayerBlank.clear();
     for (auto &images : Lines)
         images.clear();
     TargetKey = 0;
@@ -374,13 +375,11 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
     Layer = QImage(std::min(TextColumn, target.width()), target.height(), target.format());
     if (Layer.isNull())
         return;
-    for (int y = 0; y < target.height(); ++y)
-        std::memcpy(Layer.scanLine(y), target.constScanLine(y),
-                    static_cast<std::size_t>(Layer.bytesPerLine()));
 
     // The graticule's vertical lines are a few columns of the layer, its horizontal lines a few
     // rows; elsewhere it is the background. The columns come from the geometry, generously; a row
     // with anything but background outside them (a horizontal line) is marked to be copied whole.
+    // Each row is judged as it is copied, while it is still in the cache.
     const quint32 background = tools.Background.color().rgba();
     const Scale scale = scaleFor(fitArea(target.width(), target.height()));
     const qreal reach =
@@ -398,14 +397,18 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
         else
             LayerColumns.emplace_back(first, last);
     }
-    const std::vector<quint32> blank(std::size_t(Layer.width()), background);
+    LayerBlank.assign(std::size_t(Layer.width()), background);
     const auto blankBetween = [&](const quint32 *row, int from, int to) {
         return from >= to
-            || std::memcmp(row + from, blank.data(), std::size_t(to - from) * sizeof(quint32)) == 0;
+            || std::memcmp(row + from, LayerBlank.data(), std::size_t(to - from) * sizeof(quint32))
+            == 0;
     };
     LayerRows.assign(std::size_t(Layer.height()), false);
-    for (int y = 0; y < Layer.height(); ++y) {
-        const auto *row = reinterpret_cast<const quint32 *>(Layer.constScanLine(y));
+    uchar *const layerBits = Layer.bits();
+    for (int y = 0; y < target.height(); ++y) {
+        const auto *row = reinterpret_cast<const quint32 *>(target.constScanLine(y));
+        std::memcpy(layerBits + y * Layer.bytesPerLine(), row,
+                    static_cast<std::size_t>(Layer.bytesPerLine()));
         int from = 0;
         bool blankRow = true;
         for (const auto &[first, last] : LayerColumns) {
@@ -419,29 +422,37 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
 QRect WaveformRenderer::restoreTrace(QImage &target) const
 {
     QRect bounds;
-    const quint32 background = Drawn->Background.color().rgba();
     uchar *const bits = target.bits();
     const qsizetype stride = target.bytesPerLine();
+    const uchar *const layerBits = Layer.constBits();
+    // The graticule's columns inside the rectangle at hand: mostly none or one.
+    std::vector<std::pair<int, std::size_t>> pieces;
+    pieces.reserve(LayerColumns.size());
     for (const QRect &limit : TraceArea) {
         bounds |= limit;
         const QRect rect = limit.intersected(Layer.rect()).intersected(target.rect());
         if (rect.isEmpty())
             continue;
         const auto width = static_cast<std::size_t>(rect.width());
+        pieces.clear();
+        for (const auto &[first, last] : LayerColumns) {
+            const int left = std::max(first, rect.left());
+            const int right = std::min(last, rect.right());
+            if (left <= right)
+                pieces.emplace_back(left, static_cast<std::size_t>(right - left + 1));
+        }
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
             auto *to = reinterpret_cast<quint32 *>(bits + y * stride);
-            const auto *from = reinterpret_cast<const quint32 *>(Layer.constScanLine(y));
+            const auto *from =
+                reinterpret_cast<const quint32 *>(layerBits + y * Layer.bytesPerLine());
             if (LayerRows[std::size_t(y)]) {
                 std::memcpy(to + rect.left(), from + rect.left(), width * sizeof(quint32));
                 continue;
             }
-            std::fill_n(to + rect.left(), width, background);
-            for (const auto &[first, last] : LayerColumns) {
-                const int left = std::max(first, rect.left());
-                const int right = std::min(last, rect.right());
-                if (left <= right)
-                    std::copy(from + left, from + right + 1, to + left);
-            }
+            // Copied from a row of background that stays in the cache: as fast as the best fill.
+            std::memcpy(to + rect.left(), LayerBlank.data() + rect.left(), width * sizeof(quint32));
+            for (const auto &[left, count] : pieces)
+                std::memcpy(to + left, from + left, count * sizeof(quint32));
         }
     }
     return bounds;

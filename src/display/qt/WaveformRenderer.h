@@ -113,6 +113,8 @@ private:
     // elsewhere it is the background, which is filled rather than copied.
     std::vector<std::pair<int, int>> LayerColumns;
     std::vector<bool> LayerRows;
+    // One row of the background, as wide as the layer.
+    std::vector<quint32> LayerBlank;
     // Per line, the images drawn for the current look, the most recently used first.
     std::array<std::vector<LineImage>, WaveformGeometry::TextLineCount> Lines;
     // The target as this renderer last left it: layer, these lines, a trace inside TraceArea. A
