@@ -109,8 +109,9 @@ private:
     int TextColumn = 0;
     // The target's columns left of TextColumn without a trace.
     QImage Layer;
-    // The layer's columns and rows that hold anything but the background, as [first, last] runs:
-    // elsewhere it is the background, which is filled rather than copied.
+    // The columns the graticule's vertical lines can reach, as [first, last] runs, and per row
+    // whether it holds anything else but the background (a horizontal line). Everything else in
+    // the layer is the background, which a restore fills rather than copies.
     std::vector<std::pair<int, int>> LayerColumns;
     std::vector<bool> LayerRows;
     // One row of the background, as wide as the layer.
