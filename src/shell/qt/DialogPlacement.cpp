@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 QPoint centredDialogPosition(QSize dialog, std::optional<QRect> owner, const QRect &workArea)
 {
@@ -25,8 +26,16 @@ namespace {
 
 void placeOverOwner(QWidget *dialog, QWidget *owner);
 
-// Lives on the dialog while it waits for its frame; gone after the one correction or when the
-// dialog is hidden, so a later move by the user is never undone.
+// The frame the window manager put about the dialog; null while it is not known.
+QMargins frameOf(const QWidget *dialog)
+{
+    const QWindow *window = dialog->windowHandle();
+    return window != nullptr ? window->frameMargins() : QMargins();
+}
+
+// Lives on the dialog while it is shown and places it again whenever its frame becomes known or
+// changes: a manager may frame a window only after it is mapped, or first with its borders and
+// then with its title bar. A move by the user leaves the frame as it is, so it is never undone.
 class FrameWatch : public QObject
 {
 public:
@@ -34,6 +43,7 @@ public:
         : QObject(dialog)
         , Dialog(dialog)
         , Owner(owner)
+        , Placed(frameOf(dialog))
     {
         dialog->installEventFilter(this);
     }
@@ -54,13 +64,14 @@ protected:
         case QEvent::Resize:
         case QEvent::Show:
         case QEvent::Paint:
-        case QEvent::WindowActivate:
-            if (Dialog->frameGeometry() != Dialog->geometry()) {
-                Dialog->removeEventFilter(this);
-                deleteLater();
+        case QEvent::WindowActivate: {
+            const QMargins frame = frameOf(Dialog);
+            if (!frame.isNull() && frame != Placed) {
+                Placed = frame;
                 placeOverOwner(Dialog, Owner);
             }
             break;
+        }
         default:
             break;
         }
@@ -70,6 +81,8 @@ protected:
 private:
     QWidget *Dialog;
     QPointer<QWidget> Owner;
+    // The frame the last placement knew.
+    QMargins Placed;
 };
 
 void placeOverOwner(QWidget *dialog, QWidget *owner)
@@ -104,6 +117,5 @@ void centreOverOwner(QWidget *dialog, QWidget *owner)
         }
     }
     placeOverOwner(dialog, owner);
-    if (dialog->frameGeometry() == dialog->geometry())
-        new FrameWatch(dialog, owner);
+    new FrameWatch(dialog, owner);
 }
