@@ -381,15 +381,13 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
     // with anything but background outside them (a horizontal line) is marked to be copied whole.
     // Each row is judged as it is copied, while it is still in the cache.
     const quint32 background = tools.Background.color().rgba();
-    const Scale scale = scaleFor(fitArea(target.width(), target.height()));
-    const qreal reach =
-        std::max({tools.Border.widthF(), tools.Grid.widthF(), qreal(1)}) / 2 * scale.X;
+    const qreal scaleX = scaleFor(fitArea(target.width(), target.height())).X;
+    const qreal halfPen = std::max({tools.Border.widthF(), tools.Grid.widthF(), qreal(1)}) / 2;
     LayerColumns.clear();
     for (int at = GraticuleMin; at <= GraticuleMax; at += Division) {
-        const qreal centre = at * scale.X + 0.5;
-        const int first = std::max(0, static_cast<int>(std::floor(centre - reach)) - 2);
-        const int last =
-            std::min(Layer.width() - 1, static_cast<int>(std::ceil(centre + reach)) + 2);
+        const int first =
+            std::max(0, static_cast<int>(std::floor((at - halfPen) * scaleX + 0.5)) - 2);
+        const int last = std::min(Layer.width() - 1, columnPast(at + halfPen, scaleX));
         if (first > last)
             continue;
         if (!LayerColumns.empty() && LayerColumns.back().second >= first - 1)
@@ -403,19 +401,22 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
             || std::memcmp(row + from, LayerBlank.data(), std::size_t(to - from) * sizeof(quint32))
             == 0;
     };
+    const auto inkOutsideColumns = [&](const quint32 *row) {
+        int from = 0;
+        for (const auto &[first, last] : LayerColumns) {
+            if (!blankBetween(row, from, first))
+                return true;
+            from = last + 1;
+        }
+        return !blankBetween(row, from, Layer.width());
+    };
     LayerRows.assign(std::size_t(Layer.height()), false);
     uchar *const layerBits = Layer.bits();
     for (int y = 0; y < target.height(); ++y) {
         const auto *row = reinterpret_cast<const quint32 *>(target.constScanLine(y));
         std::memcpy(layerBits + y * Layer.bytesPerLine(), row,
                     static_cast<std::size_t>(Layer.bytesPerLine()));
-        int from = 0;
-        bool blankRow = true;
-        for (const auto &[first, last] : LayerColumns) {
-            blankRow = blankRow && blankBetween(row, from, first);
-            from = last + 1;
-        }
-        LayerRows[std::size_t(y)] = !(blankRow && blankBetween(row, from, Layer.width()));
+        LayerRows[std::size_t(y)] = inkOutsideColumns(row);
     }
 }
 
@@ -426,20 +427,19 @@ QRect WaveformRenderer::restoreTrace(QImage &target) const
     const qsizetype stride = target.bytesPerLine();
     const uchar *const layerBits = Layer.constBits();
     // The graticule's columns inside the rectangle at hand: mostly none or one.
-    std::vector<std::pair<int, std::size_t>> pieces;
-    pieces.reserve(LayerColumns.size());
+    std::array<std::pair<int, std::size_t>, GraticuleSide / Division + 1> pieces;
     for (const QRect &limit : TraceArea) {
         bounds |= limit;
         const QRect rect = limit.intersected(Layer.rect()).intersected(target.rect());
         if (rect.isEmpty())
             continue;
         const auto width = static_cast<std::size_t>(rect.width());
-        pieces.clear();
+        std::size_t count = 0;
         for (const auto &[first, last] : LayerColumns) {
             const int left = std::max(first, rect.left());
             const int right = std::min(last, rect.right());
             if (left <= right)
-                pieces.emplace_back(left, static_cast<std::size_t>(right - left + 1));
+                pieces[count++] = {left, static_cast<std::size_t>(right - left + 1)};
         }
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
             auto *to = reinterpret_cast<quint32 *>(bits + y * stride);
@@ -451,8 +451,9 @@ QRect WaveformRenderer::restoreTrace(QImage &target) const
             }
             // Copied from a row of background that stays in the cache: as fast as the best fill.
             std::memcpy(to + rect.left(), LayerBlank.data() + rect.left(), width * sizeof(quint32));
-            for (const auto &[left, count] : pieces)
-                std::memcpy(to + left, from + left, count * sizeof(quint32));
+            for (std::size_t piece = 0; piece < count; ++piece)
+                std::memcpy(to + pieces[piece].first, from + pieces[piece].first,
+                            pieces[piece].second * sizeof(quint32));
         }
     }
     return bounds;
