@@ -1,6 +1,7 @@
 #include "WaveformRenderer.h"
 
 #include "ScopeFrame.h"
+#include "TraceStroker.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -42,10 +43,14 @@ Scale scaleFor(const Area &area)
 
 // Qt puts pixel centres at half coordinates; the half-pixel shift lands a logical point on the
 // centre of pixel (x * sx, y * sy), so unit-wide lines at integer coordinates stay one pixel crisp.
+QTransform deviceTransform(const Scale &scale)
+{
+    return QTransform().translate(0.5, 0.5).scale(scale.X, scale.Y);
+}
+
 void applyTransform(QPainter &painter, const Scale &scale)
 {
-    painter.translate(0.5, 0.5);
-    painter.scale(scale.X, scale.Y);
+    painter.setTransform(deviceTransform(scale));
 }
 
 // A dash pattern is measured in device pixels for a pen one device pixel wide or thinner, so
@@ -91,15 +96,27 @@ void drawGraticule(QPainter &painter, const WaveformRenderer::Tools &tools)
     }
 }
 
-void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const ScopeFrame &frame)
+using TraceLines = std::array<QLine, SampleCount - 1>;
+
+TraceLines traceLines(const ScopeFrame &frame)
 {
-    painter.setPen(tools.Trace);
+    TraceLines lines;
     int previousY = traceY(frame.Bytes[ScopeFrame::FirstSample]);
     for (int i = 1; i < SampleCount; ++i) {
         const int y = traceY(frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
-        painter.drawLine(QLine(traceX(i - 1), previousY, traceX(i), y));
+        lines[static_cast<std::size_t>(i - 1)] = QLine(traceX(i - 1), previousY, traceX(i), y);
         previousY = y;
     }
+    return lines;
+}
+
+// One line at a time, as the picture is defined: where segments meet, the later one blends over
+// the earlier.
+void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const ScopeFrame &frame)
+{
+    painter.setPen(tools.Trace);
+    for (const QLine &line : traceLines(frame))
+        painter.drawLine(line);
 }
 
 // Each line's top is where the primary face's ascent begins, so a line whose CJK glyphs come from
@@ -525,7 +542,9 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     Shown = lines;
 
     const Scale scale = scaleFor(area);
-    {
+    const TraceLines segments = traceLines(frame);
+    if (!TraceStroker::stroke(target, tools.Trace, deviceTransform(scale), segments.data(),
+                              static_cast<int>(segments.size()))) {
         QImage surface = surfaceOn(target.bits(), target);
         QPainter painter(&surface);
         painter.setRenderHint(QPainter::Antialiasing);
