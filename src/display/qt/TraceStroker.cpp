@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,63 +15,46 @@
 // equal the toolkit's to the bit.
 namespace {
 
-// 16.16 fixed point that wraps instead of overflowing. Degenerate edges give slopes at the ends
-// of the range, and the sums built from them must come out as the toolkit's do, without
-// undefined behaviour.
-struct Fixed
-{
-    std::int64_t V = 0;
+// 16.16 fixed point. Lines with a flat edge, the only ones whose slopes reach the ends of the
+// range, are left to the toolkit, so for everything drawn here the sums stay far inside it.
+using Fixed = std::int64_t;
 
-    friend constexpr Fixed operator+(Fixed a, Fixed b)
-    {
-        return {static_cast<std::int64_t>(static_cast<std::uint64_t>(a.V)
-                                          + static_cast<std::uint64_t>(b.V))};
-    }
-    friend constexpr Fixed operator-(Fixed a, Fixed b)
-    {
-        return {static_cast<std::int64_t>(static_cast<std::uint64_t>(a.V)
-                                          - static_cast<std::uint64_t>(b.V))};
-    }
-    friend constexpr auto operator<=>(Fixed, Fixed) = default;
-    constexpr Fixed half() const { return {V >> 1}; }
-};
-
-constexpr Fixed One {1 << 16};
+constexpr Fixed One = 1 << 16;
 
 constexpr Fixed product(Fixed a, Fixed b)
 {
-    return {
-        static_cast<std::int64_t>(static_cast<std::uint64_t>(a.V) * static_cast<std::uint64_t>(b.V))
-        >> 16};
+    return (a * b) >> 16;
 }
 
 constexpr Fixed whole(int value)
 {
-    return {static_cast<std::int64_t>(value) * One.V};
+    return static_cast<Fixed>(value) * One;
 }
 
 constexpr int wholePart(Fixed value)
 {
-    return static_cast<int>(value.V >> 16);
+    return static_cast<int>(value >> 16);
 }
 
-// A coverage level, 0 to 255 for sound geometry; out-of-range values are kept as the toolkit keeps
-// them, in a byte.
+constexpr Fixed half(Fixed value)
+{
+    return value >> 1;
+}
+
 constexpr int level(Fixed coverage)
 {
-    return wholePart(
-        Fixed {static_cast<std::int64_t>(static_cast<std::uint64_t>(coverage.V) * 255)});
+    return wholePart(coverage * 255);
 }
 
 Fixed fixed(double value)
 {
     const double scaled = value * 65536.;
     if (!(scaled < 9223372036854775807.))
-        return {scaled != scaled ? std::numeric_limits<std::int64_t>::min()
-                                 : std::numeric_limits<std::int64_t>::max()};
+        return scaled != scaled ? std::numeric_limits<Fixed>::min()
+                                : std::numeric_limits<Fixed>::max();
     if (scaled < -9223372036854775807.)
-        return {std::numeric_limits<std::int64_t>::min()};
-    return {static_cast<std::int64_t>(scaled)};
+        return std::numeric_limits<Fixed>::min();
+    return static_cast<Fixed>(scaled);
 }
 
 double divided(double x, double y)
@@ -115,27 +99,28 @@ struct Edge
 
 // The part of pixel column x, between heights top and bottom, that lies left of an edge crossing
 // that band from x = low to x = high.
-Fixed leftOfEdge(int x, Fixed top, Fixed bottom, Fixed low, Fixed high, const Edge &edge)
+[[gnu::always_inline]] inline Fixed leftOfEdge(int x, Fixed top, Fixed bottom, Fixed low,
+                                               Fixed high, const Edge &edge)
 {
     const Fixed leftX = whole(x);
     const Fixed rightX = leftX + One;
-    const bool falling = edge.SlopeFixed.V > 0;
+    const bool falling = edge.SlopeFixed > 0;
     const Fixed leftY = top + product((falling ? leftX - low : leftX - high), edge.InverseFixed);
     const Fixed rightY = leftY + edge.InverseFixed;
     const Fixed height = bottom - top;
 
     if (low >= leftX && high <= rightX)
-        return product(height, low - leftX + (high - low).half());
+        return product(height, low - leftX + half(high - low));
     if (low >= rightX)
         return height;
     if (low >= leftX)
-        return height - product((rightX - low).half(), falling ? rightY - top : bottom - rightY);
+        return height - product(half(rightX - low), falling ? rightY - top : bottom - rightY);
     if (high <= leftX)
-        return {};
+        return 0;
     if (high <= rightX)
-        return product((high - leftX).half(), falling ? bottom - leftY : leftY - top);
-    return falling ? (bottom - rightY) + (rightY - leftY).half()
-                   : (rightY - top) + (leftY - rightY).half();
+        return product(half(high - leftX), falling ? bottom - leftY : leftY - top);
+    return falling ? (bottom - rightY) + half(rightY - leftY)
+                   : (rightY - top) + half(leftY - rightY);
 }
 
 class Painter
@@ -147,25 +132,37 @@ public:
         , Right(target.width() - 1)
         , Bottom(target.height() - 1)
         , Colour(colour)
-    { }
+    {
+        for (quint32 alpha = 0; alpha < Ink.size(); ++alpha)
+            Ink[alpha] = scaled(colour, alpha);
+    }
 
     // False, with nothing drawn, for a line this cannot draw as the toolkit does.
     bool line(QPointF a, QPointF b, double width) const;
 
 private:
-    void span(int x, int length, int y, int coverage) const
+    quint32 *scanLine(int y) const { return reinterpret_cast<quint32 *>(Bits + y * Stride); }
+
+    // A coverage is kept in a byte, as the toolkit keeps it, once it is known not to be zero.
+    void blend(quint32 &pixel, int coverage) const
+    {
+        if (coverage == 0)
+            return;
+        const auto alpha = static_cast<quint32>(static_cast<std::uint8_t>(coverage));
+        pixel = alpha == 255 ? Colour : Ink[alpha] + scaled(pixel, 255 - alpha);
+    }
+
+    void span(quint32 *to, int length, int coverage) const
     {
         if (coverage == 0 || length == 0)
             return;
-        auto *to = reinterpret_cast<quint32 *>(Bits + y * Stride) + x;
         const auto alpha = static_cast<quint32>(static_cast<std::uint8_t>(coverage));
         if (alpha == 255) {
             std::fill_n(to, length, Colour);
             return;
         }
-        const quint32 ink = scaled(Colour, alpha);
         for (int i = 0; i < length; ++i)
-            to[i] = ink + scaled(to[i], 255 - alpha);
+            to[i] = Ink[alpha] + scaled(to[i], 255 - alpha);
     }
 
     void axisAligned(QPointF a, QPointF b, double width) const;
@@ -176,6 +173,8 @@ private:
     int Right;
     int Bottom;
     quint32 Colour;
+    // The colour at every coverage.
+    std::array<quint32, 256> Ink;
 };
 
 bool Painter::line(QPointF a, QPointF b, double width) const
@@ -220,7 +219,7 @@ void Painter::axisAligned(QPointF a, QPointF b, double width) const
         int Length;
         Fixed Coverage;
     };
-    const auto coverage = [](Fixed part) { return Fixed {part.V * 255}; };
+    const auto coverage = [](Fixed part) { return part * 255; };
     Run runs[3];
     int count = 0;
     if (firstColumn == lastColumn) {
@@ -231,7 +230,7 @@ void Painter::axisAligned(QPointF a, QPointF b, double width) const
                          coverage(leftPart)};
         if (leftPart != One && lastColumn - firstColumn > 1)
             runs[count++] = {firstColumn + 1, lastColumn - firstColumn - 1, coverage(One)};
-        if (rightPart.V != 0)
+        if (rightPart != 0)
             runs[count++] = {lastColumn, 1, coverage(rightPart)};
     }
 
@@ -243,8 +242,9 @@ void Painter::axisAligned(QPointF a, QPointF b, double width) const
         const int y = wholePart(row);
         if (y > Bottom)
             break;
+        quint32 *const pixels = scanLine(y);
         for (int i = 0; i < count; ++i)
-            span(runs[i].X, runs[i].Length, y, wholePart(product(height, runs[i].Coverage)));
+            span(pixels + runs[i].X, runs[i].Length, wholePart(product(height, runs[i].Coverage)));
     }
 }
 
@@ -292,8 +292,8 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
     // Where each edge crosses the top of the current row.
     Fixed upperLeftX = fixed(top.x() + (firstRow - top.y()) * upperLeft.Slope);
     Fixed upperRightX = fixed(top.x() + (firstRow - top.y()) * upperRight.Slope);
-    Fixed lowerLeftX;
-    Fixed lowerRightX;
+    Fixed lowerLeftX = 0;
+    Fixed lowerRightX = 0;
     if (leftRow < firstRowFixed)
         lowerLeftX = fixed(left.x() + (firstRow - left.y()) * lowerLeft.Slope);
     if (rightRow < firstRowFixed)
@@ -312,8 +312,8 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
         const Fixed rowBottom = std::min(rowEnd, bottomY);
         const int y = wholePart(row);
 
-        Fixed lowerLeftTop;
-        Fixed upperLeftBottom;
+        Fixed lowerLeftTop = 0;
+        Fixed upperLeftBottom = 0;
         if (row == leftRow) {
             lowerLeftX = fixed(left.x() + (y - left.y()) * lowerLeft.Slope);
             lowerLeftTop = lowerLeftX + product(lowerLeft.SlopeFixed, leftTop - row);
@@ -322,8 +322,8 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
             lowerLeftTop = lowerLeftX;
             upperLeftBottom = upperLeftX + upperLeft.SlopeFixed;
         }
-        Fixed lowerRightTop;
-        Fixed upperRightBottom;
+        Fixed lowerRightTop = 0;
+        Fixed upperRightBottom = 0;
         if (row == rightRow) {
             lowerRightX = fixed(right.x() + (y - right.y()) * lowerRight.Slope);
             lowerRightTop = lowerRightX + product(lowerRight.SlopeFixed, rightTop - row);
@@ -372,7 +372,7 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
         rightMin = std::max(rightMin, leftMin);
 
         const auto leftOut = [&](int x) {
-            Fixed out;
+            Fixed out = 0;
             if (row <= leftRow)
                 out = out
                     + leftOfEdge(x, rowTop, leftBottom, upperLeftBottom, upperLeftTop, upperLeft);
@@ -382,7 +382,7 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
             return out;
         };
         const auto rightOut = [&](int x) {
-            Fixed out;
+            Fixed out = 0;
             if (row <= rightRow)
                 out = out + (rightBottom - rowTop)
                     - leftOfEdge(x, rowTop, rightBottom, upperRightTop, upperRightBottom,
@@ -395,19 +395,20 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
         };
 
         const Fixed height = rowBottom - rowTop;
+        quint32 *const pixels = scanLine(y);
         int x = leftMin;
         for (; x <= leftMax; ++x) {
             Fixed out = leftOut(x);
             if (x >= rightMin)
                 out = out + rightOut(x);
-            span(x, 1, y, level(height - out));
+            blend(pixels[x], level(height - out));
         }
         if (x < rightMin) {
-            span(x, rightMin - x, y, level(height));
+            span(pixels + x, rightMin - x, level(height));
             x = rightMin;
         }
         for (; x <= rightMax; ++x)
-            span(x, 1, y, level(height - rightOut(x)));
+            blend(pixels[x], level(height - rightOut(x)));
 
         upperLeftX = upperLeftX + upperLeft.SlopeFixed;
         lowerLeftX = lowerLeftX + lowerLeft.SlopeFixed;
