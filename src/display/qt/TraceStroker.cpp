@@ -303,8 +303,55 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
     Fixed upperLeftTop = upperLeftX + product(upperLeft.SlopeFixed, rowTop - firstRowFixed);
     Fixed upperRightTop = upperRightX + product(upperRight.SlopeFixed, rowTop - firstRowFixed);
 
+    const auto nextRow = [&] {
+        upperLeftX = upperLeftX + upperLeft.SlopeFixed;
+        lowerLeftX = lowerLeftX + lowerLeft.SlopeFixed;
+        upperRightX = upperRightX + upperRight.SlopeFixed;
+        lowerRightX = lowerRightX + lowerRight.SlopeFixed;
+        upperLeftTop = upperLeftX;
+        upperRightTop = upperRightX;
+    };
+
     for (Fixed row = firstRowFixed; row <= lastRow; row = row + One) {
         const Fixed rowEnd = row + One;
+        // Most rows of a steep line lie between the corners: each side is one edge crossing the
+        // whole row. What the general case below works out for them is known beforehand.
+        if (row != firstRowFixed && row != leftRow && row != rightRow && row < lastRow) {
+            const bool leftUpper = row < leftRow;
+            const Edge &leftEdge = leftUpper ? upperLeft : lowerLeft;
+            const Fixed leftLow = leftUpper ? upperLeftX + upperLeft.SlopeFixed : lowerLeftX;
+            const Fixed leftHigh = leftUpper ? upperLeftX : lowerLeftX + lowerLeft.SlopeFixed;
+            const bool rightUpper = row < rightRow;
+            const Edge &rightEdge = rightUpper ? upperRight : lowerRight;
+            const Fixed rightLow = rightUpper ? upperRightX : lowerRightX + lowerRight.SlopeFixed;
+            const Fixed rightHigh = rightUpper ? upperRightX + upperRight.SlopeFixed : lowerRightX;
+
+            const int leftMin = std::clamp(wholePart(leftLow), 0, Right);
+            const int rightMax = std::clamp(wholePart(rightHigh), 0, Right);
+            const int leftMax = std::min(std::clamp(wholePart(leftHigh), 0, Right), rightMax);
+            const int rightMin = std::max(std::clamp(wholePart(rightLow), 0, Right), leftMin);
+            const auto rightOf = [&](int x) {
+                return leftOfEdge(x, row, rowEnd, rightLow, rightHigh, rightEdge);
+            };
+            quint32 *const pixels = scanLine(wholePart(row));
+            int x = leftMin;
+            for (; x <= leftMax; ++x) {
+                Fixed out = leftOfEdge(x, row, rowEnd, leftLow, leftHigh, leftEdge);
+                if (x >= rightMin)
+                    out = out + (One - rightOf(x));
+                blend(pixels[x], level(One - out));
+            }
+            if (x < rightMin) {
+                span(pixels + x, rightMin - x, level(One));
+                x = rightMin;
+            }
+            for (; x <= rightMax; ++x)
+                blend(pixels[x], level(rightOf(x)));
+            nextRow();
+            rowTop = rowEnd;
+            continue;
+        }
+
         const Fixed leftBottom = std::min(rowEnd, leftY);
         const Fixed rightBottom = std::min(rowEnd, rightY);
         const Fixed leftTop = std::max(row, leftY);
@@ -410,12 +457,7 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
         for (; x <= rightMax; ++x)
             blend(pixels[x], level(height - rightOut(x)));
 
-        upperLeftX = upperLeftX + upperLeft.SlopeFixed;
-        lowerLeftX = lowerLeftX + lowerLeft.SlopeFixed;
-        upperRightX = upperRightX + upperRight.SlopeFixed;
-        lowerRightX = lowerRightX + lowerRight.SlopeFixed;
-        upperLeftTop = upperLeftX;
-        upperRightTop = upperRightX;
+        nextRow();
         rowTop = rowEnd;
     }
     return true;
