@@ -104,24 +104,34 @@ struct Edge
 {
     const Fixed leftX = whole(x);
     const Fixed rightX = leftX + One;
-    const bool falling = edge.SlopeFixed > 0;
-    const Fixed leftY = top + product((falling ? leftX - low : leftX - high), edge.InverseFixed);
-    const Fixed rightY = leftY + edge.InverseFixed;
     const Fixed height = bottom - top;
-
     if (low >= leftX && high <= rightX)
         return product(height, low - leftX + half(high - low));
     if (low >= rightX)
         return height;
+    if (low < leftX && high <= leftX)
+        return 0;
+
+    // Where the edge crosses the column's sides.
+    const bool falling = edge.SlopeFixed > 0;
+    const Fixed leftY = top + product((falling ? leftX - low : leftX - high), edge.InverseFixed);
+    const Fixed rightY = leftY + edge.InverseFixed;
     if (low >= leftX)
         return height - product(half(rightX - low), falling ? rightY - top : bottom - rightY);
-    if (high <= leftX)
-        return 0;
     if (high <= rightX)
         return product(half(high - leftX), falling ? bottom - leftY : leftY - top);
     return falling ? (bottom - rightY) + half(rightY - leftY)
                    : (rightY - top) + half(leftY - rightY);
 }
+
+// One side of a row between a line's corners: the edge, where it enters the row and where it
+// leaves, the lower x first.
+struct Side
+{
+    Fixed Low;
+    Fixed High;
+    const Edge *Along;
+};
 
 class Painter
 {
@@ -167,6 +177,7 @@ private:
 
     void axisAligned(QPointF a, QPointF b, double width) const;
     bool slanted(QPointF a, QPointF b, double width) const;
+    void between(Fixed row, int count, Side left, Side right) const;
 
     uchar *Bits;
     qsizetype Stride;
@@ -248,6 +259,40 @@ void Painter::axisAligned(QPointF a, QPointF b, double width) const
     }
 }
 
+// Rows from row on, count of them, each crossed by one edge on either side; the sides move on
+// by their slopes from row to row.
+void Painter::between(Fixed row, int count, Side left, Side right) const
+{
+    const Edge &leftEdge = *left.Along;
+    const Edge &rightEdge = *right.Along;
+    for (; count > 0; --count) {
+        const Fixed rowEnd = row + One;
+        const int leftMin = std::clamp(wholePart(left.Low), 0, Right);
+        const int rightMax = std::clamp(wholePart(right.High), 0, Right);
+        const int leftMax = std::min(std::clamp(wholePart(left.High), 0, Right), rightMax);
+        const int rightMin = std::max(std::clamp(wholePart(right.Low), 0, Right), leftMin);
+        quint32 *const pixels = scanLine(wholePart(row));
+        int x = leftMin;
+        for (; x <= leftMax; ++x) {
+            Fixed out = leftOfEdge(x, row, rowEnd, left.Low, left.High, leftEdge);
+            if (x >= rightMin)
+                out = out + (One - leftOfEdge(x, row, rowEnd, right.Low, right.High, rightEdge));
+            blend(pixels[x], level(One - out));
+        }
+        if (x < rightMin) {
+            span(pixels + x, rightMin - x, level(One));
+            x = rightMin;
+        }
+        for (; x <= rightMax; ++x)
+            blend(pixels[x], level(leftOfEdge(x, row, rowEnd, right.Low, right.High, rightEdge)));
+        row = rowEnd;
+        left.Low = left.Low + leftEdge.SlopeFixed;
+        left.High = left.High + leftEdge.SlopeFixed;
+        right.Low = right.Low + rightEdge.SlopeFixed;
+        right.High = right.High + rightEdge.SlopeFixed;
+    }
+}
+
 bool Painter::slanted(QPointF a, QPointF b, double width) const
 {
     if (a.y() > b.y())
@@ -317,38 +362,29 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
         // Most rows of a steep line lie between the corners: each side is one edge crossing the
         // whole row. What the general case below works out for them is known beforehand.
         if (row != firstRowFixed && row != leftRow && row != rightRow && row < lastRow) {
+            Fixed end = lastRow;
+            if (leftRow > row)
+                end = std::min(end, leftRow);
+            if (rightRow > row)
+                end = std::min(end, rightRow);
+            const int count = static_cast<int>((end - row) >> 16);
             const bool leftUpper = row < leftRow;
-            const Edge &leftEdge = leftUpper ? upperLeft : lowerLeft;
-            const Fixed leftLow = leftUpper ? upperLeftX + upperLeft.SlopeFixed : lowerLeftX;
-            const Fixed leftHigh = leftUpper ? upperLeftX : lowerLeftX + lowerLeft.SlopeFixed;
             const bool rightUpper = row < rightRow;
-            const Edge &rightEdge = rightUpper ? upperRight : lowerRight;
-            const Fixed rightLow = rightUpper ? upperRightX : lowerRightX + lowerRight.SlopeFixed;
-            const Fixed rightHigh = rightUpper ? upperRightX + upperRight.SlopeFixed : lowerRightX;
-
-            const int leftMin = std::clamp(wholePart(leftLow), 0, Right);
-            const int rightMax = std::clamp(wholePart(rightHigh), 0, Right);
-            const int leftMax = std::min(std::clamp(wholePart(leftHigh), 0, Right), rightMax);
-            const int rightMin = std::max(std::clamp(wholePart(rightLow), 0, Right), leftMin);
-            const auto rightOf = [&](int x) {
-                return leftOfEdge(x, row, rowEnd, rightLow, rightHigh, rightEdge);
-            };
-            quint32 *const pixels = scanLine(wholePart(row));
-            int x = leftMin;
-            for (; x <= leftMax; ++x) {
-                Fixed out = leftOfEdge(x, row, rowEnd, leftLow, leftHigh, leftEdge);
-                if (x >= rightMin)
-                    out = out + (One - rightOf(x));
-                blend(pixels[x], level(One - out));
-            }
-            if (x < rightMin) {
-                span(pixels + x, rightMin - x, level(One));
-                x = rightMin;
-            }
-            for (; x <= rightMax; ++x)
-                blend(pixels[x], level(rightOf(x)));
-            nextRow();
-            rowTop = rowEnd;
+            const Side leftSide = leftUpper
+                ? Side {upperLeftX + upperLeft.SlopeFixed, upperLeftX, &upperLeft}
+                : Side {lowerLeftX, lowerLeftX + lowerLeft.SlopeFixed, &lowerLeft};
+            const Side rightSide = rightUpper
+                ? Side {upperRightX, upperRightX + upperRight.SlopeFixed, &upperRight}
+                : Side {lowerRightX + lowerRight.SlopeFixed, lowerRightX, &lowerRight};
+            between(row, count, leftSide, rightSide);
+            upperLeftX = upperLeftX + count * upperLeft.SlopeFixed;
+            lowerLeftX = lowerLeftX + count * lowerLeft.SlopeFixed;
+            upperRightX = upperRightX + count * upperRight.SlopeFixed;
+            lowerRightX = lowerRightX + count * lowerRight.SlopeFixed;
+            upperLeftTop = upperLeftX;
+            upperRightTop = upperRightX;
+            row = end - One;
+            rowTop = end;
             continue;
         }
 
