@@ -1,8 +1,6 @@
 #pragma once
 
-#include <array>
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,18 +53,6 @@ public:
     // wake ends the wait early. On Windows the time-out is the port's own, set at open: 1000 ms
     // for the one byte (500 per byte plus 500).
     Read readByte(std::chrono::milliseconds timeout, const PortWake *wake = nullptr);
-    // Whether bytes already taken from the device wait to be handed out by readByte().
-#ifdef _WIN32
-    bool hasPending() const
-    {
-        return false;
-    }
-#else
-    bool hasPending() const
-    {
-        return PendingNext < PendingEnd;
-    }
-#endif
 
 private:
 #ifdef _WIN32
@@ -79,10 +65,5 @@ private:
     bool OwnTerminal = false;
 #ifndef _WIN32
     std::optional<termios> SavedSettings;
-    // Bytes taken from the device by one read and not yet handed out: a frame comes in a burst,
-    // and a system call for each of its bytes costs more than drawing it.
-    std::array<std::uint8_t, 256> Pending {};
-    std::size_t PendingNext = 0;
-    std::size_t PendingEnd = 0;
 #endif
 };

@@ -135,9 +135,7 @@ public:
     {
         // A byte already queued is taken without looking at the wake-up, so a request to give up
         // the port is checked before every read; while streaming there is no wait to cut short.
-        // Bytes the port has already taken off the device are handed out first, as they would
-        // be had they been read one by one: at most a read's worth.
-        if (PortRequests.load() > 0 && !Port->hasPending())
+        if (PortRequests.load() > 0)
             return {};
         const SerialPort::Read read = Port->readByte(ReadTimeout, &Wake);
         switch (read.Status) {

@@ -190,43 +190,6 @@ TEST(SerialPort, ReadsOneByteAtATimeUntilTimeOutOrCancel)
     EXPECT_TRUE(pty.readAvailable(100ms).empty()) << "nothing may be written to the device";
 }
 
-// Bytes are taken off the device many at a time: none may be lost, reordered or handed to the
-// next device opened.
-TEST(SerialPort, BurstsLongerThanOneReadArriveWholeAndInOrder)
-{
-    PseudoTerminal pty;
-    pty.watchSlave();
-    SerialPort port;
-    ASSERT_TRUE(port.open(pty.slavePath()));
-    std::vector<std::uint8_t> burst(1000);
-    for (std::size_t i = 0; i < burst.size(); ++i)
-        burst[i] = static_cast<std::uint8_t>((i * 7) & 0x7F);
-    ASSERT_TRUE(pty.write(burst));
-    for (std::size_t i = 0; i < burst.size(); ++i) {
-        const SerialPort::Read read = port.readByte(5000ms);
-        ASSERT_EQ(read.Status, SerialPort::ReadStatus::Byte) << i;
-        ASSERT_EQ(read.Value, burst[i]) << i;
-    }
-    EXPECT_FALSE(port.hasPending());
-    EXPECT_EQ(port.readByte(200ms).Status, SerialPort::ReadStatus::TimedOut);
-
-    // Once all three are queued, the first read takes them together.
-    ASSERT_TRUE(pty.write(std::vector<std::uint8_t> {0x01, 0x02, 0x03}));
-    const auto until = Clock::now() + 5000ms;
-    int queued = 0;
-    while (::ioctl(pty.watchFd(), FIONREAD, &queued) == 0 && queued < 3 && Clock::now() < until)
-        ::usleep(2000);
-    ASSERT_EQ(queued, 3);
-    ASSERT_EQ(port.readByte(5000ms).Value, 0x01);
-    ASSERT_TRUE(pty.waitUntilConsumed(5000ms));
-    EXPECT_TRUE(port.hasPending());
-    port.close();
-    EXPECT_FALSE(port.hasPending());
-    PseudoTerminal other;
-    ASSERT_TRUE(port.open(other.slavePath()));
-    EXPECT_EQ(port.readByte(200ms).Status, SerialPort::ReadStatus::TimedOut);
-}
-
 TEST(SerialPort, HangUpIsAFailureNotATimeOut)
 {
     PseudoTerminal pty;

@@ -153,8 +153,6 @@ void SerialPort::close()
         ::close(Fd); // also drops the flock
         Fd = -1;
     }
-    // What the device sent before it was let go is not the next device's.
-    PendingNext = PendingEnd = 0;
 }
 
 bool SerialPort::isOpen() const
@@ -171,27 +169,15 @@ SerialPort::Read SerialPort::readByte(std::chrono::milliseconds timeout, const P
         result.ErrorNumber = EBADF;
         return result;
     }
-    // Also when the device refused ISTRIP: the line carries 7 data bits.
-    const auto next = [&] {
+    // A frame arrives in one burst, so most reads find their byte already queued: take it without
+    // a poll first. Anything else (nothing queued, a hang-up, an error) is judged by the poll
+    // below.
+    std::uint8_t queued = 0;
+    if (::read(Fd, &queued, 1) == 1) {
         result.Status = ReadStatus::Byte;
-        result.Value = Pending[PendingNext++] & 0x7F;
+        result.Value = queued & 0x7F;
         return result;
-    };
-    const auto take = [&] {
-        const ssize_t n = ::read(Fd, Pending.data(), Pending.size());
-        if (n > 0) {
-            PendingNext = 0;
-            PendingEnd = static_cast<std::size_t>(n);
-        }
-        return n;
-    };
-    if (PendingNext < PendingEnd)
-        return next();
-    // A frame arrives in one burst, so most reads find bytes already queued: take them all
-    // without a poll first. Anything else (nothing queued, a hang-up, an error) is judged by the
-    // poll below.
-    if (take() > 0)
-        return next();
+    }
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         const auto left =
@@ -221,9 +207,14 @@ SerialPort::Read SerialPort::readByte(std::chrono::milliseconds timeout, const P
         // Bytes still queued when the device hung up are delivered first; the hang-up shows as
         // an end of file or EIO on the read after them.
         if (events & POLLIN) {
-            const ssize_t n = take();
-            if (n > 0)
-                return next();
+            std::uint8_t byte = 0;
+            const ssize_t n = ::read(Fd, &byte, 1);
+            if (n == 1) {
+                result.Status = ReadStatus::Byte;
+                // Also when the device refused ISTRIP: the line carries 7 data bits.
+                result.Value = byte & 0x7F;
+                return result;
+            }
             if (n == 0) {
                 result.ErrorNumber = EIO;
                 return result;
