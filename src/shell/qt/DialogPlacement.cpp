@@ -34,8 +34,10 @@ QMargins frameOf(const QWidget *dialog)
 }
 
 // Lives on the dialog while it is shown and places it again whenever its frame becomes known or
-// changes: a manager may frame a window only after it is mapped, or first with its borders and
-// then with its title bar. A move by the user leaves the frame as it is, so it is never undone.
+// changes, or its size does: a manager may frame a window only after it is mapped, or first with
+// its borders and then with its title bar, and a dialog's layout may settle on its size after it
+// is shown (seen: 20 pixels shorter). The dialogs have a fixed size, so only the program changes
+// it; a move by the user changes neither, so it is never undone.
 class FrameWatch : public QObject
 {
 public:
@@ -66,8 +68,10 @@ protected:
         case QEvent::Paint:
         case QEvent::WindowActivate: {
             const QMargins frame = frameOf(Dialog);
-            if (!frame.isNull() && frame != Placed) {
+            const QSize size = Dialog->frameGeometry().size();
+            if (!frame.isNull() && (frame != Placed || size != PlacedSize)) {
                 Placed = frame;
+                PlacedSize = size;
                 placeOverOwner(Dialog, Owner);
             }
             break;
@@ -81,8 +85,9 @@ protected:
 private:
     QWidget *Dialog;
     QPointer<QWidget> Owner;
-    // The frame the last placement knew.
+    // The frame and the size the last placement knew.
     QMargins Placed;
+    QSize PlacedSize;
 };
 
 void placeOverOwner(QWidget *dialog, QWidget *owner)
