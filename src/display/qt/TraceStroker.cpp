@@ -1,6 +1,7 @@
 #include "TraceStroker.h"
 
 #include <QPainter>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <array>
@@ -348,11 +349,12 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
     Fixed upperLeftTop = upperLeftX + product(upperLeft.SlopeFixed, rowTop - firstRowFixed);
     Fixed upperRightTop = upperRightX + product(upperRight.SlopeFixed, rowTop - firstRowFixed);
 
-    const auto nextRow = [&] {
-        upperLeftX = upperLeftX + upperLeft.SlopeFixed;
-        lowerLeftX = lowerLeftX + lowerLeft.SlopeFixed;
-        upperRightX = upperRightX + upperRight.SlopeFixed;
-        lowerRightX = lowerRightX + lowerRight.SlopeFixed;
+    // Moves every edge's crossing down by that many rows.
+    const auto advance = [&](int rows) {
+        upperLeftX = upperLeftX + rows * upperLeft.SlopeFixed;
+        lowerLeftX = lowerLeftX + rows * lowerLeft.SlopeFixed;
+        upperRightX = upperRightX + rows * upperRight.SlopeFixed;
+        lowerRightX = lowerRightX + rows * lowerRight.SlopeFixed;
         upperLeftTop = upperLeftX;
         upperRightTop = upperRightX;
     };
@@ -377,12 +379,7 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
                 ? Side {upperRightX, upperRightX + upperRight.SlopeFixed, &upperRight}
                 : Side {lowerRightX + lowerRight.SlopeFixed, lowerRightX, &lowerRight};
             between(row, count, leftSide, rightSide);
-            upperLeftX = upperLeftX + count * upperLeft.SlopeFixed;
-            lowerLeftX = lowerLeftX + count * lowerLeft.SlopeFixed;
-            upperRightX = upperRightX + count * upperRight.SlopeFixed;
-            lowerRightX = lowerRightX + count * lowerRight.SlopeFixed;
-            upperLeftTop = upperLeftX;
-            upperRightTop = upperRightX;
+            advance(count);
             row = end - One;
             rowTop = end;
             continue;
@@ -493,7 +490,7 @@ bool Painter::slanted(QPointF a, QPointF b, double width) const
         for (; x <= rightMax; ++x)
             blend(pixels[x], level(height - rightOut(x)));
 
-        nextRow();
+        advance(1);
         rowTop = rowEnd;
     }
     return true;
@@ -523,9 +520,10 @@ bool TraceStroker::stroke(QImage &target, const QPen &pen, const QTransform &tra
     const double margin = width + 2;
     const QRectF inside(margin, margin, target.width() - 1 - 2 * margin,
                         target.height() - 1 - 2 * margin);
+    QVarLengthArray<QLineF, 128> mapped;
     for (int i = 0; i < count; ++i) {
-        const QLineF line = transform.map(QLineF(lines[i]));
-        if (!inside.contains(line.p1()) || !inside.contains(line.p2()))
+        mapped.append(transform.map(QLineF(lines[i])));
+        if (!inside.contains(mapped.back().p1()) || !inside.contains(mapped.back().p2()))
             return false;
     }
 
@@ -534,10 +532,9 @@ bool TraceStroker::stroke(QImage &target, const QPen &pen, const QTransform &tra
     QImage surface;
     std::optional<QPainter> toolkit;
     for (int i = 0; i < count; ++i) {
-        const QLineF logical(lines[i]);
-        if (logical.p1() == logical.p2())
+        if (QLineF(lines[i]).p1() == QLineF(lines[i]).p2())
             continue;
-        const QLineF line = transform.map(logical);
+        const QLineF &line = mapped[i];
         if (painter.line(line.p1(), line.p2(), width / line.length()))
             continue;
         if (!toolkit) {

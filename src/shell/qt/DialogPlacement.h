@@ -17,5 +17,5 @@ QPoint centredDialogPosition(QSize dialog, std::optional<QRect> owner, const QRe
 // Moves a dialog that is about to be shown to that place. An owner that is null, hidden or
 // minimised counts as none. Until the window manager has framed the dialog only its client size
 // is known, so while it is shown it is placed again, by its window rectangle, whenever its frame
-// shows up or changes.
+// shows up or changes, or its size does.
 void centreOverOwner(QWidget *dialog, QWidget *owner);
