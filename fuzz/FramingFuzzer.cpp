@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -130,12 +129,12 @@ public:
     }
 
 private:
-    // Closing wakes the read under way, which then fails.
+    // Closing wakes the read under way, which is cut short.
     ByteRead close()
     {
         KeepReceiving.store(false);
         Closed = true;
-        return {ReadStatus::Failed, 0};
+        return {ReadStatus::Interrupted, 0};
     }
 
     const std::vector<Token> &Tokens;
@@ -201,13 +200,7 @@ public:
 
     void announce(std::size_t n) { Announced.push_back({false, n, LatestFrame}); }
 
-    void reportLost(std::optional<std::size_t> storedBlock)
-    {
-        if (storedBlock)
-            Announced.push_back({false, *storedBlock, LatestFrame});
-        else
-            Announced.push_back({true, 0, LatestFrame});
-    }
+    void reportLost() { Announced.push_back({true, 0, LatestFrame}); }
 
     // The device is back at once after a loss: there is always a port.
     [[noreturn]] void pauseWithoutPort() { fail("the loop found no port"); }
@@ -272,11 +265,18 @@ private:
             Block.push_back(token.Value);
             return;
         }
-        // Anything else ends the block: a marker (which opens the next), the byte after a full
-        // buffer (dropped), a time-out, a failure or the close.
-        std::copy(Block.begin(), Block.end(), Buffer.begin());
-        merge(Block.size());
-        Announced.push_back({false, Block.size(), Frame});
+        // A failure or the close cuts the block: it is dropped, never stored. The loss alone is
+        // announced.
+        const bool cut = token.What == Kind::Lost || token.What == Kind::Close;
+        if (!cut) {
+            // The line ended it: a marker (which opens the next), the byte after a full buffer
+            // (dropped) or a time-out.
+            std::copy(Block.begin(), Block.end(), Buffer.begin());
+            merge(Block.size());
+            Announced.push_back({false, Block.size(), Frame});
+        } else if (token.What == Kind::Lost) {
+            Announced.push_back({true, 0, Frame});
+        }
         Block.clear();
         if (token.What == Kind::Close) {
             Done = true;

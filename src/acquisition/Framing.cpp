@@ -16,17 +16,21 @@ bool readMarker(ByteSource &source)
     return read.Status == ReadStatus::Byte && isMarker(read.Value);
 }
 
-std::size_t readBlock(ByteSource &source, BlockBuffer &buffer,
-                      const std::atomic<bool> &keepReceiving)
+Block readBlock(ByteSource &source, BlockBuffer &buffer, const std::atomic<bool> &keepReceiving)
 {
-    std::size_t n = 0;
+    Block block;
     while (keepReceiving.load()) {
         const ByteRead read = source.readByte();
-        if (read.Status != ReadStatus::Byte || isMarker(read.Value) || n == BlockCapacity)
+        if (read.Status == ReadStatus::TimedOut)
+            return block;
+        if (read.Status != ReadStatus::Byte)
             break;
-        buffer[n++] = read.Value;
+        if (isMarker(read.Value) || block.Size == BlockCapacity)
+            return block;
+        buffer[block.Size++] = read.Value;
     }
-    return n;
+    block.Cut = true;
+    return block;
 }
 
 void mergeBlock(const BlockBuffer &buffer, std::size_t n, ScopeFrame &frame)

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 // The rules that cut the instrument's byte stream into blocks and merge each block into the latest
 // frame. They do no I/O: the receive thread feeds them from its port, tests and the fuzzer from
@@ -18,7 +17,9 @@
 // line; its 139th byte is dropped so that the block cannot overrun the buffer, and the bytes after
 // it form the next block, which realigns at the following marker.
 
-enum class ReadStatus { Byte, TimedOut, Failed };
+// Failed: the device failed. Interrupted: the host cut the read short (a port hand-over or a
+// close), which is no event on the line.
+enum class ReadStatus { Byte, TimedOut, Interrupted, Failed };
 
 struct ByteRead
 {
@@ -47,13 +48,22 @@ constexpr bool isMarker(std::uint8_t byte)
 // One hunting read: true only when a byte arrived and it is a marker. Any other byte is dropped.
 bool readMarker(ByteSource &source);
 
-// Reads the data bytes of one block into the buffer and answers their count n (0 to 138). The block
-// ends on a failed or timed-out read, on a marker (consumed: it opens the next block), when
-// keepReceiving is found cleared before a read, or with the byte that arrives when n is already 138
-// (consumed and dropped, marker or not). Buffer bytes from n on keep what earlier blocks left
-// there.
-std::size_t readBlock(ByteSource &source, BlockBuffer &buffer,
-                      const std::atomic<bool> &keepReceiving);
+// One block's data bytes as read into the buffer.
+struct Block
+{
+    std::size_t Size = 0; // n, 0 to 138
+    // Ended by a failed or interrupted read or a cleared keepReceiving rather than by the line.
+    // The instrument never framed such a block, and its length says nothing of what it holds: a
+    // whole frame cut four bytes early would pass for a samples part and be stored shifted.
+    bool Cut = false;
+};
+
+// Reads the data bytes of one block into the buffer. The line ends a block with a marker
+// (consumed: it opens the next block), with a read that times out, or with the byte that arrives
+// when n is already 138 (consumed and dropped, marker or not). A failed or interrupted read, or
+// keepReceiving found cleared before a read, cuts it. Buffer bytes from n on keep what earlier
+// blocks left there.
+Block readBlock(ByteSource &source, BlockBuffer &buffer, const std::atomic<bool> &keepReceiving);
 
 // Merges a block of n bytes into the frame by its length: 137 or 138 replace bytes 0-136 (a whole
 // frame), 133 to 136 replace bytes 4-136 with the samples part, 4 to 132 replace the header (bytes
@@ -84,10 +94,8 @@ enum class PortUse { Hunt, Block };
 //   void merge(const BlockBuffer &, std::size_t n);  stores a block into the latest frame; called
 //                                              inside read, so under the port's lock
 //   void announce(std::size_t n);              a block of n bytes was stored
-//   void reportLost(std::optional<std::size_t> storedBlock);  once per lost device, after the
-//                                              port's lock is released; storedBlock is the length
-//                                              of the block the loss ended, which this one
-//                                              announcement also covers
+//   void reportLost();                         once per lost device, after the port's lock is
+//                                              released
 //   void pauseWithoutPort();                   waits between hunting reads while no port is open
 template<class Host>
 void receiveLoop(Host &host)
@@ -104,7 +112,7 @@ void receiveLoop(Host &host)
         const PortAccess hunt =
             host.withPort([&](ByteSource &source) { found = readMarker(source); }, PortUse::Hunt);
         if (hunt == PortAccess::Lost) {
-            host.reportLost(std::nullopt);
+            host.reportLost();
             continue;
         }
         if (hunt == PortAccess::NoPort)
@@ -114,22 +122,27 @@ void receiveLoop(Host &host)
 
         // The lock is released between blocks, so openPort() may take the port away or put
         // another in its place; there is no block to announce then. A new port's first bytes
-        // are from the middle of some frame, so it is hunted on first.
+        // are from the middle of some frame, so it is hunted on first. A cut block is dropped,
+        // neither stored nor announced: the latest frame keeps the last block the line ended.
+        // The bytes after a cut belong to the same frame, so the thread hunts again.
         while (keepReceiving.load() && host.isRunning()) {
-            std::size_t n = 0;
+            Block block;
             const PortAccess access = host.withPort(
                 [&](ByteSource &source) {
-                    n = readBlock(source, blockBuffer, keepReceiving);
-                    host.merge(blockBuffer, n);
+                    block = readBlock(source, blockBuffer, keepReceiving);
+                    if (!block.Cut)
+                        host.merge(blockBuffer, block.Size);
                 },
                 PortUse::Block);
             if (access == PortAccess::NoPort || access == PortAccess::Replaced)
                 break;
             if (access == PortAccess::Lost) {
-                host.reportLost(n);
+                host.reportLost();
                 break;
             }
-            host.announce(n);
+            if (block.Cut)
+                break;
+            host.announce(block.Size);
         }
     }
 }

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <optional>
 
 namespace {
 
@@ -20,10 +19,32 @@ constexpr auto StopTimeout = 3000ms;
 // Between failed hunting reads while no port is open: the hunt would otherwise spin a core.
 constexpr auto NoPortPause = 100ms;
 
+// The receive thread and the window's thread both describe failures: strerror() may share one
+// buffer between them, so each gets its own.
+#ifdef _WIN32
 std::string reasonText(int errorNumber)
 {
-    return std::strerror(errorNumber);
+    char text[256] = {};
+    if (::strerror_s(text, sizeof text, errorNumber) != 0)
+        return "Unknown error " + std::to_string(errorNumber);
+    return text;
 }
+#else
+// strerror_r() comes in two forms; the overloads take whichever the C library declares.
+[[maybe_unused]] std::string describedBy(int result, const char *text, int errorNumber)
+{
+    return result == 0 ? std::string(text) : "Unknown error " + std::to_string(errorNumber);
+}
+[[maybe_unused]] std::string describedBy(const char *result, const char *, int)
+{
+    return result;
+}
+std::string reasonText(int errorNumber)
+{
+    char text[256] = {};
+    return describedBy(::strerror_r(errorNumber, text, sizeof text), text, errorNumber);
+}
+#endif
 
 } // namespace
 
@@ -38,10 +59,10 @@ struct SerialReceiver::Link
     void wake() { Wake.wake(); }
     void clearWake() { Wake.clear(); }
 
-    // openPort() asks the receive thread to give up the port: the read under way ends as a
-    // failed read, and the thread does not take the port again until every request is served.
-    // Without this a caller waits out a whole block, a second on a silent line, and the thread,
-    // which asks for the lock again at once, could win it back over and over.
+    // openPort() asks the receive thread to give up the port: the read under way is cut short
+    // (the block it was part of is dropped), and the thread does not take the port again until
+    // every request is served. Without this a caller waits out a whole block, a second on a silent
+    // line, and the thread, which asks for the lock again at once, could win it back over and over.
     std::unique_lock<std::mutex> takePortAway()
     {
         {
@@ -136,20 +157,24 @@ public:
         // A byte already queued is taken without looking at the wake-up, so a request to give up
         // the port is checked before every read; while streaming there is no wait to cut short.
         if (PortRequests.load() > 0)
-            return {};
+            return {ReadStatus::Interrupted, 0};
         const SerialPort::Read read = Port->readByte(ReadTimeout, &Wake);
         switch (read.Status) {
         case SerialPort::ReadStatus::Byte:
             return {ReadStatus::Byte, read.Value};
         case SerialPort::ReadStatus::TimedOut:
+            // Where a read cannot be cancelled (Wine), a hand-over or close ends it by its
+            // time-out; that silence is ours, not the line's.
+            if (PortRequests.load() > 0 || Wake.isWoken())
+                return {ReadStatus::Interrupted, 0};
             return {ReadStatus::TimedOut, 0};
         case SerialPort::ReadStatus::Interrupted:
-            return {ReadStatus::Failed, 0};
+            return {ReadStatus::Interrupted, 0};
         case SerialPort::ReadStatus::Failed:
             break;
         }
         LostError = read.ErrorNumber ? read.ErrorNumber : EIO;
-        return {};
+        return {ReadStatus::Failed, 0};
     }
 
     // errno of a device failure; 0 when the device is fine.
@@ -395,9 +420,9 @@ public:
 
     void announce(std::size_t) { FrameEvent.set(); }
 
-    // One signal tells the picture of the loss and of the block it ended, if any. The handler
-    // runs outside every lock: it may take locks of its own.
-    void reportLost(std::optional<std::size_t>)
+    // One signal tells the picture of the loss. The handler runs outside every lock: it may take
+    // locks of its own.
+    void reportLost()
     {
         FrameEvent.set();
         if (PortLost)

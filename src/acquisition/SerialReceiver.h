@@ -50,9 +50,9 @@ public:
     void close();
 
     // Opens COM<index + 1> read-only and exclusively with the instrument's line settings. Never
-    // waits for the line: the receive thread ends the read under way as a failed read (a block
-    // under way is stored and announced by its length) and hands over the port. A block is never
-    // read across the change; the thread hunts for a marker on the new port first.
+    // waits for the line: the receive thread cuts the read under way short, drops the block it
+    // cut (neither stored nor announced) and hands over the port. A block is never read across
+    // the change; the thread hunts for a marker on the new port first.
     bool openPort(int index);
     int currentPort() const;
     // Copies the latest frame as the last stored block left it; never waits for the line.

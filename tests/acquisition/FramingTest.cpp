@@ -2,6 +2,8 @@
 #include "MemorySource.h"
 
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,7 +28,7 @@ TEST(Framing, HuntSkipsOneByteAtATimeUntilAMarker)
     EXPECT_EQ(failing.readCount(), 2u);
 }
 
-TEST(Framing, BlockEndsOnAnyMarkerTimeOutFailureOrClearedFlag)
+TEST(Framing, TheLineEndsABlockWithAMarkerOrATimeOutAFailureOrAStopCutsIt)
 {
     MemorySource source;
     for (std::uint8_t marker : {0x7C, 0x7D, 0x7E, 0x7F}) {
@@ -35,7 +37,9 @@ TEST(Framing, BlockEndsOnAnyMarkerTimeOutFailureOrClearedFlag)
     }
     BlockBuffer buffer {};
     for (std::uint8_t marker : {0x7C, 0x7D, 0x7E, 0x7F}) {
-        EXPECT_EQ(readBlock(source, buffer, Keep), 10u);
+        const Block block = readBlock(source, buffer, Keep);
+        EXPECT_EQ(block.Size, 10u);
+        EXPECT_FALSE(block.Cut);
         EXPECT_EQ(buffer[0], marker - 0x70);
     }
 
@@ -43,15 +47,26 @@ TEST(Framing, BlockEndsOnAnyMarkerTimeOutFailureOrClearedFlag)
     source.addTimeOut();
     source.add(dataBytes(3, 90));
     source.addFailure();
-    EXPECT_EQ(readBlock(source, buffer, Keep), 7u);
-    EXPECT_EQ(readBlock(source, buffer, Keep), 3u);
+    source.add(dataBytes(5, 20));
+    source.addInterruption();
+    Block block = readBlock(source, buffer, Keep);
+    EXPECT_EQ(block.Size, 7u);
+    EXPECT_FALSE(block.Cut) << "a silent line ends a block";
+    block = readBlock(source, buffer, Keep);
+    EXPECT_EQ(block.Size, 3u);
+    EXPECT_TRUE(block.Cut) << "a failing device cuts it";
     EXPECT_EQ(buffer[3], 53) << "bytes past n keep what the earlier block left";
-    EXPECT_EQ(readBlock(source, buffer, Keep), 0u); // idle line
+    block = readBlock(source, buffer, Keep);
+    EXPECT_EQ(block.Size, 5u);
+    EXPECT_TRUE(block.Cut) << "so does a read the receiver interrupts";
+    block = readBlock(source, buffer, Keep); // idle line
+    EXPECT_EQ(block.Size, 0u);
+    EXPECT_FALSE(block.Cut);
 
     const std::atomic<bool> stop {false};
     source.add(dataBytes(4));
     const std::size_t readsBefore = source.readCount();
-    EXPECT_EQ(readBlock(source, buffer, stop), 0u);
+    EXPECT_TRUE(readBlock(source, buffer, stop).Cut);
     EXPECT_EQ(source.readCount(), readsBefore);
 }
 
@@ -62,17 +77,103 @@ TEST(Framing, OverLongBlockDropsItsHundredAndThirtyNinthByteEvenAMarker)
     MemorySource source(line);
     source.add({0x7C});
     BlockBuffer buffer {};
-    EXPECT_EQ(readBlock(source, buffer, Keep), 138u);
+    EXPECT_EQ(readBlock(source, buffer, Keep).Size, 138u);
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), line.begin()));
-    EXPECT_EQ(readBlock(source, buffer, Keep), 11u);
+    EXPECT_EQ(readBlock(source, buffer, Keep).Size, 11u);
     EXPECT_EQ(buffer[0], line[139]);
 
     MemorySource markerDropped(dataBytes(138));
     markerDropped.add({0x7F});
     markerDropped.add(dataBytes(2, 90));
     markerDropped.add({0x7C});
-    EXPECT_EQ(readBlock(markerDropped, buffer, Keep), 138u);
-    EXPECT_EQ(readBlock(markerDropped, buffer, Keep), 2u);
+    const Block full = readBlock(markerDropped, buffer, Keep);
+    EXPECT_EQ(full.Size, 138u);
+    EXPECT_FALSE(full.Cut);
+    EXPECT_EQ(readBlock(markerDropped, buffer, Keep).Size, 2u);
+}
+
+// The receive loop over a recorded line, on a port that is always there and acquisition that
+// always runs. The end of the line is a close: it clears the flag and cuts the read under way.
+class RecordedLine final : public ByteSource
+{
+public:
+    explicit RecordedLine(MemorySource &source)
+        : Source(source)
+    { }
+
+    ByteRead readByte() override
+    {
+        if (Source.remaining() == 0) {
+            KeepReceiving.store(false);
+            return {ReadStatus::Interrupted, 0};
+        }
+        const ByteRead read = Source.readByte();
+        DeviceFailed = DeviceFailed || read.Status == ReadStatus::Failed;
+        return read;
+    }
+
+    const std::atomic<bool> &keepReceiving() const { return KeepReceiving; }
+    void waitForRun() { }
+    bool isRunning() const { return true; }
+    template<class Read>
+    PortAccess withPort(Read &&read, PortUse)
+    {
+        read(static_cast<ByteSource &>(*this));
+        return std::exchange(DeviceFailed, false) ? PortAccess::Lost : PortAccess::Read;
+    }
+    void merge(const BlockBuffer &buffer, std::size_t n) { mergeBlock(buffer, n, Latest); }
+    void announce(std::size_t n) { Announced.push_back(n); }
+    void reportLost() { ++Losses; }
+    void pauseWithoutPort() { }
+
+    ScopeFrame Latest;
+    std::vector<std::size_t> Announced;
+    int Losses = 0;
+
+private:
+    MemorySource &Source;
+    std::atomic<bool> KeepReceiving {true};
+    bool DeviceFailed = false;
+};
+
+// However many of a frame's bytes have arrived when the receiver hands the port over, is closed,
+// or the device fails, the cut block is neither stored nor announced, and the rest of that frame
+// is hunted past rather than taken as a block of its own.
+TEST(Framing, ABlockCutAfterAnyCountOfBytesIsDropped)
+{
+    const Bytes whole = dataBytes(137, 5);
+    const Bytes cutFrame = dataBytes(137, 40);
+    const Bytes after = dataBytes(137, 90);
+    enum class Cut { HandOver, Close, DeviceFailure };
+    for (Cut cut : {Cut::HandOver, Cut::Close, Cut::DeviceFailure}) {
+        for (std::size_t k = 0; k <= 137; ++k) {
+            SCOPED_TRACE(::testing::Message() << "cut " << int(cut) << " after " << k << " bytes");
+            MemorySource source({0x7C});
+            source.add(whole);
+            source.add({0x7D});
+            source.add(Bytes(cutFrame.begin(), cutFrame.begin() + static_cast<long>(k)));
+            if (cut == Cut::HandOver)
+                source.addInterruption();
+            else if (cut == Cut::DeviceFailure)
+                source.addFailure();
+            if (cut != Cut::Close) {
+                source.add(Bytes(cutFrame.begin() + static_cast<long>(k), cutFrame.end()));
+                source.add({0x7E});
+                source.add(after);
+                source.add({0x7C});
+            }
+            RecordedLine line(source);
+            receiveLoop(line);
+
+            const Bytes &last = cut == Cut::Close ? whole : after;
+            EXPECT_TRUE(std::equal(last.begin(), last.end(), line.Latest.Bytes.begin()));
+            const std::vector<std::size_t> stored = cut == Cut::Close
+                ? std::vector<std::size_t> {137}
+                : std::vector<std::size_t> {137, 137};
+            EXPECT_EQ(line.Announced, stored);
+            EXPECT_EQ(line.Losses, cut == Cut::DeviceFailure ? 1 : 0);
+        }
+    }
 }
 
 struct MergeCase

@@ -51,7 +51,7 @@ std::vector<std::size_t> blockLengths(Bytes line, ScopeFrame &frame)
     BlockBuffer buffer {};
     EXPECT_TRUE(readMarker(source));
     while (source.remaining() > 0) {
-        lengths.push_back(readBlock(source, buffer, keep));
+        lengths.push_back(readBlock(source, buffer, keep).Size);
         mergeBlock(buffer, lengths.back(), frame);
     }
     return lengths;

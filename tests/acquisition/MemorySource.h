@@ -21,6 +21,7 @@ public:
     }
     void addTimeOut() { Reads.push_back({ReadStatus::TimedOut, 0}); }
     void addFailure() { Reads.push_back({ReadStatus::Failed, 0}); }
+    void addInterruption() { Reads.push_back({ReadStatus::Interrupted, 0}); }
 
     ByteRead readByte() override
     {

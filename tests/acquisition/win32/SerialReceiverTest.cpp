@@ -92,6 +92,32 @@ TEST(WindowsSerialReceiver, PortsAreExclusiveAndAFailedOpenReleasesTheOldOne)
     EXPECT_TRUE(other.openPort(ReaderIndex)) << "start() must leave no port open";
 }
 
+// Reopening the port cuts the block under way short; whatever count of bytes it held, it is
+// dropped and the latest frame stays the last one the line ended. Where the read cannot be
+// cancelled (Wine) the cut comes with the read's time-out, which must not pass for the line's.
+TEST(WindowsSerialReceiver, ABlockCutByAReopenIsNeverStored)
+{
+    LinkedPorts link;
+    ASSERT_TRUE(link.isOpen());
+    SerialReceiver receiver;
+    receiver.start();
+    ASSERT_TRUE(receiver.openPort(ReaderIndex));
+    const std::shared_ptr<Event> frames = receiver.frameEvent();
+    receiver.run();
+    const Bytes whole = dataBytes(137, 9);
+    const Bytes cutFrame = dataBytes(137, 70);
+    for (std::size_t k : {0, 3, 4, 70, 133, 134, 136, 137}) {
+        SCOPED_TRACE(::testing::Message() << "cut after " << k << " bytes");
+        ASSERT_TRUE(link.write(Bytes {0x7C} + whole + Bytes {0x7C}
+                               + Bytes(cutFrame.begin(), cutFrame.begin() + long(k))));
+        ASSERT_TRUE(frames->waitFor(Bound));
+        ASSERT_TRUE(receiver.openPort(ReaderIndex));
+        ScopeFrame frame;
+        frame.fillFrom(receiver);
+        EXPECT_TRUE(holds(frame, whole));
+    }
+}
+
 TEST(WindowsSerialReceiver, CloseIsPromptInEveryState)
 {
     LinkedPorts link;
