@@ -109,8 +109,8 @@ GpFont *makeTextFont()
         INT found = 0;
         if (GdipGetFontCollectionFamilyList(installed, count, families.data(), &found) == Ok)
             for (INT i = 0; i < found && font == nullptr; ++i)
-                GdipCreateFont(families[static_cast<std::size_t>(i)], TextPoints,
-                               FontStyleRegular, UnitPoint, &font);
+                GdipCreateFont(families[static_cast<std::size_t>(i)], TextPoints, FontStyleRegular,
+                               UnitPoint, &font);
     }
     return font;
 }
