@@ -8,7 +8,7 @@
 #include <gdiplus.h>
 #include <process.h>
 
-#include <algorithm>
+#include <cwchar>
 #include <mutex>
 #include <new>
 #include <string>
@@ -72,8 +72,9 @@ std::wstring dialogFace()
     std::wstring face(LF_FACESIZE, L'\0');
     if (font != nullptr && screen != nullptr) {
         HGDIOBJ previous = ::SelectObject(screen, font);
-        face.resize(static_cast<std::size_t>(
-            std::max(0, ::GetTextFaceW(screen, LF_FACESIZE, face.data()) - 1)));
+        if (::GetTextFaceW(screen, LF_FACESIZE, face.data()) <= 0)
+            face[0] = L'\0';
+        face.resize(std::wcslen(face.c_str()));
         ::SelectObject(screen, previous);
     } else {
         face.clear();
