@@ -223,6 +223,38 @@ TEST_F(ProgramResources, AboutIconControlKeepsItsSize)
     EXPECT_EQ(icon->TitleOrdinal, unsigned(IDR_MAINFRAME));
 }
 
+// The version block and the manifest carry the project's one version: numbers and texts alike,
+// in the Japanese block with the Unicode code page.
+TEST_F(ProgramResources, VersionBlockAndManifestCarryTheProjectVersion)
+{
+    const std::vector<std::uint8_t> block = resource(1, RT_VERSION);
+    ASSERT_FALSE(block.empty()) << "no version block";
+    const VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\",
+                                 reinterpret_cast<void **>(const_cast<VS_FIXEDFILEINFO **>(&fixed)),
+                                 &length));
+    const auto dotted = [](DWORD high, DWORD low) {
+        return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "."
+            + std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+    };
+    EXPECT_EQ(dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS), VANDREL_VERSION);
+    EXPECT_EQ(dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS), VANDREL_VERSION);
+    for (const wchar_t *name : {L"FileVersion", L"ProductVersion"}) {
+        wchar_t *text = nullptr;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\041104b0\\") + name;
+        ASSERT_TRUE(
+            ::VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void **>(&text), &length));
+        const std::string expected = VANDREL_VERSION;
+        EXPECT_EQ(std::wstring(text), std::wstring(expected.begin(), expected.end()));
+    }
+
+    const std::vector<std::uint8_t> manifest = resource(1, RT_MANIFEST);
+    const std::string text(manifest.begin(), manifest.end());
+    EXPECT_NE(text.find("<assemblyIdentity version=\"" VANDREL_VERSION "\""), std::string::npos)
+        << text;
+}
+
 namespace {
 int FocusedControl = 0;
 bool DialogSeen = false;
