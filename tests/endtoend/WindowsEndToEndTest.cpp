@@ -596,6 +596,16 @@ TEST(WindowsInstallerTest, InstallsRunsAndUninstallsWithoutATrace)
         << entry.toStdString();
     EXPECT_TRUE(entry.contains(QRegularExpression(u"Publisher\\s+REG_SZ\\s+\\S"_s)))
         << entry.toStdString();
+    // The list shows the product's icon, which Windows Installer keeps in a file of its own.
+    const auto products = prefix.run(
+        {u"reg"_s, u"query"_s, u"HKLM\\Software\\Classes\\Installer\\Products"_s, u"/s"_s});
+    ASSERT_TRUE(products);
+    const QRegularExpressionMatch icon =
+        QRegularExpression(u"ProductIcon\\s+REG_SZ\\s+C:\\\\(\\S.*VandrelViewer\\.ico)\\r?\\n"_s)
+            .match(QString::fromUtf8(*products));
+    ASSERT_TRUE(icon.hasMatch()) << "no product icon";
+    EXPECT_TRUE(QFileInfo(prefix.driveC().filePath(icon.captured(1).replace(u'\\', u'/'))).isFile())
+        << icon.captured(1).toStdString();
 
     QProcess viewer;
     viewer.setProcessEnvironment(prefix.environment());
