@@ -17,7 +17,7 @@ work=$(mktemp -d /tmp/vandrel-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
 # No installer dialogs for Mono and Gecko, which nothing here needs, and no menu entries on the
 # host for the shortcuts that the installer test makes.
-export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 bridge_pid=
 cleanup() {
     [ -n "$bridge_pid" ] && kill "$bridge_pid" 2>/dev/null || true

@@ -196,7 +196,7 @@ public:
         Environment.insert(u"WINEDEBUG"_s, u"-all"_s);
         // No Mono or Gecko, which nothing here needs, and no menu entries on the host for the
         // shortcuts that an installer makes.
-        Environment.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml=,winemenubuilder.exe=d"_s);
+        Environment.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml=;winemenubuilder.exe=d"_s);
         // The test command prepares one prefix for all Windows tests of a run.
         QString prepared = qEnvironmentVariable("WINEPREFIX");
         if (prepared.isEmpty())
