@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program (and its acquisition tests) into build-windows/ with mingw-w64,
-# installing the Debian 12 packages that needs when any is missing. Executables land in
-# build-windows/bin/. Extra arguments go to CMake's configure step.
+# Cross-builds the Windows program (and its tests) into build-windows/ with mingw-w64, installing
+# the Debian 12 packages that needs when any is missing. Executables land in build-windows/bin/,
+# the installer and the zip (VandrelViewer-<version>-x64.msi, .zip) in build-windows/. Extra
+# arguments go to CMake's configure step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

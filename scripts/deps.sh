@@ -9,7 +9,8 @@
 #             captures, a window manager (dialog frames), localedef's sources (a decimal-comma
 #             locale), the validators of the desktop entry, metainfo and package; includes headless
 #   fuzz      clang with libFuzzer
-#   windows   the mingw-w64 cross-compiler, GoogleTest's sources and Wine (scripts/build-windows.sh)
+#   windows   the mingw-w64 cross-compiler, GoogleTest's sources, Wine and wixl, which builds the
+#             installer (scripts/build-windows.sh)
 set -euo pipefail
 
 packages_of() {
@@ -25,7 +26,7 @@ packages_of() {
         fuzz) echo clang-14 libclang-rt-14-dev ;;
         windows)
             echo cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest \
-                wine wine64
+                wine wine64 wixl
             ;;
         *)
             echo "deps.sh: unknown set '$1' (run, build, headless, test, fuzz, windows)" >&2

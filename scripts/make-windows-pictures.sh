@@ -22,9 +22,16 @@ for name in new open save connect copy settings about; do
 done
 convert "${strip[@]}" +append -colors 16 -type Palette -compress None BMP3:"$out/Toolbar.bmp"
 
+# Each icon picture in 16 colours with its transparency mask: the mask is the picture's coverage
+# cut at one half; only the covered pixels are reduced to 15 colours, and the masked ones are
+# black, so that Windows shows the screen through them unchanged.
 icons=()
 for size in 32 16; do
     "$render" "$pictures/icons/org.vandrel.VandrelViewer.svg" "$size" "$work/icon-$size.png"
-    icons+=("$work/icon-$size.png")
+    convert "$work/icon-$size.png" \( +clone -alpha extract -threshold 50% \) \
+        \( -clone 0 -background black -alpha remove -alpha off -colors 15 \) -delete 0 +swap \
+        -alpha off -compose CopyOpacity -composite -background black -alpha background \
+        "$work/icon-$size-masked.png"
+    icons+=("$work/icon-$size-masked.png")
 done
-convert "${icons[@]}" -colors 16 "$out/VandrelViewer.ico"
+convert "${icons[@]}" -type PaletteAlpha "$out/VandrelViewer.ico"

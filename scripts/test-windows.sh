@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows tests under Wine in a private prefix: the cross-built acquisition tests, with
-# COM1 and COM2 linked through two pseudo-terminals. Needs build-windows/ (scripts/build-windows.sh)
-# and the Linux build's tools in build/bin/. Ends with a line "windows tests: N passed, 0 failed".
+# COM1 and COM2 linked through two pseudo-terminals, the front-end, the program and its installer.
+# Needs build-windows/ (scripts/build-windows.sh) and the Linux build's tools in build/bin/. Ends
+# with a line "windows tests: N passed, 0 failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,8 +15,9 @@ done
 
 work=$(mktemp -d /tmp/vandrel-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# No installer dialogs for Mono and Gecko, which nothing here needs.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No installer dialogs for Mono and Gecko, which nothing here needs, and no menu entries on the
+# host for the shortcuts that the installer test makes.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 bridge_pid=
 cleanup() {
     [ -n "$bridge_pid" ] && kill "$bridge_pid" 2>/dev/null || true
@@ -38,6 +40,19 @@ for program in "$windows_bin"/*.exe; do
     passed_programs=$((passed_programs + 1))
 done
 echo "$passed_programs programs import system DLLs only"
+
+echo "=== the installer and the zip"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build-windows/CMakeCache.txt")
+package=$root/build-windows/VandrelViewer-$version-x64
+[ -n "$version" ] && [ -f "$package.msi" ] && [ -f "$package.zip" ] \
+    || { echo "missing VandrelViewer-$version-x64.msi or .zip in build-windows/" >&2; exit 1; }
+# The zip holds one folder with the program as built and the text on running it.
+(cd "$work" && cmake -E tar xf "$package.zip")
+unpacked=$work/VandrelViewer-$version-x64
+cmp -s "$unpacked/VandrelViewer.exe" "$windows_bin/VandrelViewer.exe" && [ -s "$unpacked/README.txt" ] \
+    && [ "$(ls "$unpacked" | wc -l)" -eq 2 ] && [ "$(ls "$work" | grep -c VandrelViewer)" -eq 1 ] \
+    || { echo "the zip does not hold the program and its README.txt alone" >&2; exit 1; }
+echo "the zip holds the program and README.txt; the installer is built"
 
 echo "=== Wine prefix"
 timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
@@ -101,5 +116,6 @@ if [ -x "$linux_bin/windows_end_to_end_test" ]; then
 fi
 
 skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$work/acquisition.log")
-passed=$((passed + 1))
+# The DLL check and the packages' check.
+passed=$((passed + 2))
 echo "windows tests: $passed passed, 0 failed${skipped:+, $skipped skipped where Wine falls short}"

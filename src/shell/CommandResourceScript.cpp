@@ -3,6 +3,7 @@
 #include "CommandDefinitions.h"
 
 #include <initializer_list>
+#include <span>
 #include <string_view>
 
 namespace {
@@ -116,6 +117,20 @@ std::string commandResourceScript()
             line(script,
                  {"    ", keyName(key.Key), ", ", std::to_string(command.Id), ", VIRTKEY",
                   key.Control ? ", CONTROL" : "", ", NOINVERT"});
+    script += "END\n\n";
+
+    // Type 241 is the toolbar resource: version 1, the button's picture size, the slot count,
+    // then one command id per slot, 0 for a separator; all 16-bit. The resource compiler's own
+    // TOOLBAR statement writes another layout, which no toolbar loader reads.
+    const std::span<const int> slots = CommandDefinitions::toolBar();
+    script += "IDR_MAINFRAME 241\nBEGIN\n";
+    line(script, {"    1, 16, 15, ", std::to_string(slots.size()), ","});
+    std::string ids;
+    for (int slot : slots) {
+        ids.append(ids.empty() ? "    " : ", ");
+        ids.append(std::to_string(slot));
+    }
+    line(script, {ids});
     script += "END\n\n";
 
     script += "STRINGTABLE\nBEGIN\n";

@@ -10,8 +10,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -192,7 +194,9 @@ public:
     {
         Environment = base;
         Environment.insert(u"WINEDEBUG"_s, u"-all"_s);
-        Environment.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml="_s);
+        // No Mono or Gecko, which nothing here needs, and no menu entries on the host for the
+        // shortcuts that an installer makes.
+        Environment.insert(u"WINEDLLOVERRIDES"_s, u"mscoree,mshtml=;winemenubuilder.exe=d"_s);
         // The test command prepares one prefix for all Windows tests of a run.
         QString prepared = qEnvironmentVariable("WINEPREFIX");
         if (prepared.isEmpty())
@@ -209,14 +213,19 @@ public:
     }
 
     // The ports, and fonts in place of those a Windows installation has: Times New Roman and the
-    // user interface faces by their metric-compatible Linux fonts, Japanese from Noto CJK. Wine
+    // user interface faces by their metric-compatible Linux fonts, Japanese from Noto CJK; or,
+    // without the replacements, only the faces that the system has under their own names. Wine
     // reads all of it when its server starts.
-    bool configure(const std::vector<std::pair<QString, std::string>> &ports)
+    bool configure(const std::vector<std::pair<QString, std::string>> &ports,
+                   bool replaceFonts = true)
     {
         QByteArray script = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n";
         for (const auto &[name, device] : ports)
             script +=
                 "\"" + name.toLatin1() + "\"=\"" + QByteArray::fromStdString(device) + "\"\r\n";
+        if (!replaceFonts)
+            return import(script
+                          + "\r\n[-HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n");
         script += "\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"
                   "\"Times New Roman\"=\"Liberation Serif\"\r\n"
                   "\"Microsoft Sans Serif\"=\"Liberation Sans\"\r\n"
@@ -235,6 +244,11 @@ public:
                     + QByteArray::number(static_cast<uchar>(c), 16).rightJustified(2, '0');
             script += "\"" + QByteArray(face) + "\"=hex(7):" + hex + "\r\n";
         }
+        return import(script);
+    }
+
+    bool import(const QByteArray &script)
+    {
         QFile file(Scratch.filePath(u"vandrel.reg"_s));
         if (!Scratch.isValid() || !file.open(QIODevice::WriteOnly) || file.write(script) < 0)
             return false;
@@ -251,6 +265,15 @@ public:
         return runTool(wineserver(), {u"-w"_s}, Environment, WineToolBoundMs).has_value();
     }
 
+    // Runs a Windows program of the prefix to its end; its output, or nothing when it failed.
+    std::optional<QByteArray> run(const QStringList &arguments) const
+    {
+        return runTool(wine(), arguments, Environment, WineToolBoundMs);
+    }
+
+    // The prefix's drive C: as a Linux path.
+    QDir driveC() const { return QDir(Environment.value(u"WINEPREFIX"_s) + u"/drive_c"_s); }
+
     const QProcessEnvironment &environment() const { return Environment; }
     static QString wine() { return QStandardPaths::findExecutable(u"wine"_s); }
     static QString wineserver()
@@ -264,6 +287,42 @@ private:
     QTemporaryDir Scratch;
     QProcessEnvironment Environment;
 };
+
+// A Linux path as the prefix's programs see it: Wine's drive Z: is the Linux root.
+QString windowsPathOf(QString path)
+{
+    return u"Z:"_s + path.replace(u'/', u'\\');
+}
+
+// Files and folders of the prefix's drive C: whose names mention the program.
+QStringList tracesOfTheProgram(const WinePrefix &prefix)
+{
+    QStringList found;
+    QDirIterator it(prefix.driveC().path(), {u"*VandrelViewer*"_s},
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+// The entries of the list of installed programs, as the registry tool prints them.
+QString installedPrograms(const WinePrefix &prefix)
+{
+    const auto listed =
+        prefix.run({u"reg"_s, u"query"_s,
+                    u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s, u"/s"_s});
+    return listed ? QString::fromUtf8(*listed).remove(u'\r') : QString();
+}
+
+// The values of the one entry whose display name is the program's, or nothing.
+QString installedEntry(const QString &programs)
+{
+    for (const QString &entry : programs.split(u"\n\n"_s))
+        if (entry.contains(QRegularExpression(u"DisplayName\\s+REG_SZ\\s+VandrelViewer\\n"_s)))
+            return entry + u"\n"_s;
+    return {};
+}
 
 } // namespace
 
@@ -380,8 +439,9 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
         const auto dialog = display.findWindow(u"^設定$"_s, DialogBoundMs);
         if (!dialog)
             return u"the settings dialog did not open"_s;
-        bool typed = display.focusAndPress(*dialog, keys.front());
-        for (const QString &key : keys.mid(1) + QStringList {u"Return"_s})
+        // The dialog opens with the focus on OK; the port list is the tab stop before it.
+        bool typed = display.focusAndPress(*dialog, u"shift+Tab"_s);
+        for (const QString &key : keys + QStringList {u"Return"_s})
             typed = typed && display.press(key);
         if (!typed)
             return u"could not type into the settings dialog"_s;
@@ -477,4 +537,113 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
     ASSERT_TRUE(viewer.waitForFinished(ExitBoundMs)) << "the program did not end";
     EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(viewer.exitCode(), 1);
+}
+
+// The installer under Wine, silently: the program lands in Program Files\VandrelViewer with a
+// Start-menu shortcut and an entry in the list of installed programs that carries the version;
+// the installed program connects to COM1 and ends with 1 after File, Exit; and the uninstall
+// leaves no file, folder, shortcut or entry behind. The prefix has none of the font replacements,
+// so Times New Roman and the generic sans-serif face are missing: the texts must be drawn all
+// the same.
+TEST(WindowsInstallerTest, InstallsRunsAndUninstallsWithoutATrace)
+{
+    const QString installer = QStringLiteral(VANDREL_WINDOWS_INSTALLER);
+    ASSERT_TRUE(QFileInfo::exists(installer)) << installer.toStdString() << " is not built";
+    ASSERT_TRUE(VirtualDisplay::missingTools().isEmpty())
+        << "needs " << VirtualDisplay::missingTools().toStdString();
+    ASSERT_FALSE(WinePrefix::wine().isEmpty()) << "needs wine";
+
+    VirtualDisplay display;
+    ASSERT_TRUE(display.start(1280, 1024, StartBoundMs)) << "Xvfb did not start";
+    WinePrefix prefix;
+    ASSERT_TRUE(prefix.prepare(display.environment())) << "no Wine prefix";
+    PseudoTerminal com1;
+    ASSERT_EQ(::fcntl(com1.masterFd(), F_SETFL, ::fcntl(com1.masterFd(), F_GETFL) | O_NONBLOCK), 0);
+    ASSERT_TRUE(prefix.configure({{u"COM1"_s, com1.slavePath()}}, false))
+        << "the Wine prefix could not be configured";
+    ASSERT_TRUE(prefix.stopServer());
+    ASSERT_EQ(tracesOfTheProgram(prefix), QStringList()) << "installed before the test";
+
+    const auto uninstall = qScopeGuard([&] {
+        prefix.run({u"msiexec"_s, u"/x"_s, windowsPathOf(installer), u"/qn"_s});
+        prefix.stopServer();
+    });
+    ASSERT_TRUE(prefix.run({u"msiexec"_s, u"/i"_s, windowsPathOf(installer), u"/qn"_s}))
+        << "msiexec /i failed";
+
+    const QString program =
+        prefix.driveC().filePath(u"Program Files/VandrelViewer/VandrelViewer.exe"_s);
+    EXPECT_TRUE(QFileInfo(program).isFile()) << program.toStdString();
+    // Windows puts a per-machine shortcut into the shared Start menu; Wine into the user's.
+    QStringList shortcuts;
+    for (const QString &found : tracesOfTheProgram(prefix))
+        if (found.endsWith(u"/Start Menu/Programs/VandrelViewer.lnk"_s))
+            shortcuts << found;
+    ASSERT_EQ(shortcuts.size(), 1) << tracesOfTheProgram(prefix).join(u", "_s).toStdString();
+    QFile shortcut(shortcuts.front());
+    ASSERT_TRUE(shortcut.open(QIODevice::ReadOnly));
+    const QByteArray link = shortcut.readAll();
+    EXPECT_TRUE(
+        link.contains("VandrelViewer.exe")
+        || link.contains(QByteArray(reinterpret_cast<const char *>(u"VandrelViewer.exe"), 34)))
+        << "the shortcut does not lead to the program";
+
+    const QString entry = installedEntry(installedPrograms(prefix));
+    ASSERT_FALSE(entry.isEmpty()) << "no entry in the list of installed programs";
+    EXPECT_TRUE(entry.contains(QRegularExpression(
+        u"DisplayVersion\\s+REG_SZ\\s+"_s
+        + QRegularExpression::escape(QStringLiteral(VANDREL_VERSION)) + u"\\n"_s)))
+        << entry.toStdString();
+    EXPECT_TRUE(entry.contains(QRegularExpression(u"Publisher\\s+REG_SZ\\s+\\S"_s)))
+        << entry.toStdString();
+    // The list shows the product's icon, which Windows Installer keeps in a file of its own.
+    const auto products = prefix.run(
+        {u"reg"_s, u"query"_s, u"HKLM\\Software\\Classes\\Installer\\Products"_s, u"/s"_s});
+    ASSERT_TRUE(products);
+    const QRegularExpressionMatch icon =
+        QRegularExpression(u"ProductIcon\\s+REG_SZ\\s+C:\\\\(\\S.*VandrelViewer\\.ico)\\r?\\n"_s)
+            .match(QString::fromUtf8(*products));
+    ASSERT_TRUE(icon.hasMatch()) << "no product icon";
+    EXPECT_TRUE(QFileInfo(prefix.driveC().filePath(icon.captured(1).replace(u'\\', u'/'))).isFile())
+        << icon.captured(1).toStdString();
+
+    QProcess viewer;
+    viewer.setProcessEnvironment(prefix.environment());
+    viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(viewer);
+    viewer.start(WinePrefix::wine(), {u"C:\\Program Files\\VandrelViewer\\VandrelViewer.exe"_s});
+    ASSERT_TRUE(viewer.waitForStarted(StartBoundMs));
+    viewer.closeWriteChannel();
+    const auto stopViewer = qScopeGuard([&] {
+        if (viewer.state() != QProcess::NotRunning) {
+            viewer.kill();
+            viewer.waitForFinished(ExitBoundMs);
+        }
+    });
+    const auto window = display.findWindow(u"^VandrelViewer$"_s, StartBoundMs);
+    ASSERT_TRUE(window) << "the installed program showed no window";
+
+    // Connected, the fed frames reach the picture, and all eight lines have their ink.
+    ASSERT_TRUE(display.focusAndPress(*window, u"space"_s));
+    const Samples ramp = fallingRamp();
+    const std::vector<std::uint8_t> burst = burstOf(ramp);
+    const Verdict connected = awaitPicture(
+        display, *window, [&] { offer(com1, burst); }, ramp);
+    ASSERT_TRUE(connected.Faults.isEmpty())
+        << "installed program: " << connected.Faults.join(u"; "_s).toStdString() << " (capture "
+        << keep(connected.Shot, u"windows-installed.png"_s).toStdString() << ")";
+
+    ASSERT_TRUE(display.focusAndPress(*window, u"alt+f"_s)
+                && QTest::qWaitFor(
+                    [&] { return display.visibleWindowsOf(viewer.processId()) >= 2; }, ExitBoundMs)
+                && display.press(u"x"_s))
+        << "the File menu did not open";
+    ASSERT_TRUE(viewer.waitForFinished(ExitBoundMs)) << "the program did not end";
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 1);
+
+    ASSERT_TRUE(prefix.run({u"msiexec"_s, u"/x"_s, windowsPathOf(installer), u"/qn"_s}))
+        << "msiexec /x failed";
+    EXPECT_EQ(tracesOfTheProgram(prefix), QStringList());
+    EXPECT_TRUE(installedEntry(installedPrograms(prefix)).isEmpty());
 }

@@ -28,8 +28,13 @@ TEST(CommandResourcesTest, ScriptCarriesLabelsKeysAndEscapedDescriptions)
     EXPECT_NE(script.find("VK_INSERT, 57634, VIRTKEY, CONTROL, NOINVERT\n"), std::string::npos);
     EXPECT_NE(script.find("VK_SPACE, 32772, VIRTKEY, NOINVERT\n"), std::string::npos);
     EXPECT_NE(script.find("57665 \"終了\\n終了\"\n"), std::string::npos);
-    // The settings command has neither a menu item nor a description string.
-    EXPECT_EQ(script.find("32773"), std::string::npos);
+    // Toolbar 128 in the layout toolbar loaders read, separators as 0. The settings command has
+    // a button there and neither a menu item nor a description string.
+    const std::size_t toolBar = script.find("IDR_MAINFRAME 241\nBEGIN\n    1, 16, 15, 11,\n"
+                                            "    57600, 57601, 57603, 0, 32772, 0, 57634, 0, "
+                                            "32773, 0, 57664\nEND\n");
+    EXPECT_NE(toolBar, std::string::npos);
+    EXPECT_EQ(script.find("32773"), script.rfind("32773"));
 
     EXPECT_EQ(CommandDefinitions::toolBarImage(IdConnect), 3);
     EXPECT_EQ(CommandDefinitions::toolBarImage(IdAppAbout), 6);

@@ -8,8 +8,11 @@
 #include <gdiplus.h>
 #include <process.h>
 
+#include <cwchar>
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
@@ -45,20 +48,70 @@ private:
     CRITICAL_SECTION &Lock;
 };
 
-GpFont *makeTextFont()
+GpFont *fontOfFamily(const WCHAR *name)
 {
     GpFontFamily *family = nullptr;
     GpFont *font = nullptr;
-    if (GdipCreateFontFamilyFromName(reinterpret_cast<const WCHAR *>(WaveformGeometry::TextFace),
-                                     nullptr, &family)
-        == Ok) {
+    if (GdipCreateFontFamilyFromName(name, nullptr, &family) == Ok) {
         GdipCreateFont(family, TextPoints, FontStyleRegular, UnitPoint, &font);
         GdipDeleteFontFamily(family);
-        family = nullptr;
     }
+    return font;
+}
+
+// The face the dialogs' text really shows in: the system's font mapper resolves the message
+// font to a face that is installed, whatever the message font names.
+std::wstring dialogFace()
+{
+    NONCLIENTMETRICSW metrics {};
+    metrics.cbSize = sizeof metrics;
+    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return {};
+    HFONT font = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    HDC screen = ::GetDC(nullptr);
+    std::wstring face(LF_FACESIZE, L'\0');
+    if (font != nullptr && screen != nullptr) {
+        HGDIOBJ previous = ::SelectObject(screen, font);
+        if (::GetTextFaceW(screen, LF_FACESIZE, face.data()) <= 0)
+            face[0] = L'\0';
+        face.resize(std::wcslen(face.c_str()));
+        ::SelectObject(screen, previous);
+    } else {
+        face.clear();
+    }
+    if (screen != nullptr)
+        ::ReleaseDC(nullptr, screen);
+    if (font != nullptr)
+        ::DeleteObject(font);
+    return face;
+}
+
+// Times New Roman, else the generic sans serif. A system that has neither would show a picture
+// without its settings, so then the dialogs' face, and last any family that makes a font.
+GpFont *makeTextFont()
+{
+    GpFont *font = fontOfFamily(reinterpret_cast<const WCHAR *>(WaveformGeometry::TextFace));
+    GpFontFamily *family = nullptr;
     if (font == nullptr && GdipGetGenericFontFamilySansSerif(&family) == Ok) {
         GdipCreateFont(family, TextPoints, FontStyleRegular, UnitPoint, &font);
         GdipDeleteFontFamily(family);
+    }
+    if (font == nullptr) {
+        const std::wstring face = dialogFace();
+        if (!face.empty())
+            font = fontOfFamily(face.c_str());
+    }
+    GpFontCollection *installed = nullptr;
+    INT count = 0;
+    if (font == nullptr && GdipNewInstalledFontCollection(&installed) == Ok
+        && GdipGetFontCollectionFamilyCount(installed, &count) == Ok && count > 0) {
+        // The families belong to the collection, which belongs to GDI+.
+        std::vector<GpFontFamily *> families(static_cast<std::size_t>(count), nullptr);
+        INT found = 0;
+        if (GdipGetFontCollectionFamilyList(installed, count, families.data(), &found) == Ok)
+            for (INT i = 0; i < found && font == nullptr; ++i)
+                GdipCreateFont(families[static_cast<std::size_t>(i)], TextPoints, FontStyleRegular,
+                               UnitPoint, &font);
     }
     return font;
 }

@@ -54,9 +54,8 @@ BOOL CSettingDlg::OnInitDialog()
     SelectedPort = static_cast<int>(::SendMessageW(PortCombo, CB_GETCURSEL, 0, 0));
     showDevice();
     CentreDialog(Dialog, ::GetWindow(Dialog, GW_OWNER));
-    // The port list takes the focus, as in the Qt program: the keys then choose a port at once.
-    ::SetFocus(PortCombo);
-    return FALSE;
+    // The system gives the focus to the template's first control, the OK button.
+    return TRUE;
 }
 
 void CSettingDlg::OnOK()
