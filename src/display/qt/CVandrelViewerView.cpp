@@ -8,35 +8,129 @@
 #include <QPainter>
 #include <QtMath>
 
-#include <chrono>
-#include <condition_variable>
+#include <cstring>
+#include <system_error>
 #include <utility>
 
-namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto StopTimeout = 3000ms;
-// Between attempts while there is no frame event to wait on: slow enough not to spin.
-constexpr auto NoEventPause = 100ms;
-
-} // namespace
-
-// What the RenderThread shares with the view across the view's lifetime. The thread holds the
-// Mutex for the part of a pass that touches the view, so once OnDestroy has set Abandoned under
-// it, a thread that overran the stop can never reach the view again.
-struct CVandrelViewerView::ThreadLink
+// The picture the window shows, and the repaint requests the RenderThread posts for it.
+// PictureLock is held only to hand a picture over and to copy it to the screen.
+struct CVandrelViewerView::Shown
 {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    bool Finished = false;
-    bool Abandoned = false;
+    std::mutex PictureLock;
+    QImage Image;
+    // What the hand-overs since the last repaint changed, in widget coordinates.
+    QRect PendingRepaint;
+    // Made, delivered and deleted on the window's thread, so the event never crosses threads
+    // behind the toolkit's back; while it is on its way later passes post none, since the repaint
+    // it brings shows whatever picture is newest then.
+    std::unique_ptr<QEvent> SpareRepaintRequest;
+
+    // Copies the device pixels changed of a finished picture; all of it when its size is new.
+    void handOver(const QImage &finished, QRect changed)
+    {
+        std::scoped_lock lock(PictureLock);
+        if (Image.size() != finished.size() || Image.format() != finished.format()
+            || Image.devicePixelRatio() != finished.devicePixelRatio() || finished.isNull()) {
+            Image = finished.copy();
+            changed = finished.rect();
+        } else {
+            changed &= finished.rect();
+            const int depth = finished.depth() / 8;
+            const auto bytes = static_cast<std::size_t>(changed.width() * depth);
+            for (int y = changed.top(); y <= changed.bottom() && !changed.isEmpty(); ++y)
+                std::memcpy(Image.scanLine(y) + changed.left() * depth,
+                            finished.constScanLine(y) + changed.left() * depth, bytes);
+        }
+        // The picture's own ratio, not the widget's: they differ on another screen until the
+        // next resize, and the pixels are the picture's.
+        const qreal ratio = finished.isNull() ? 1.0 : finished.devicePixelRatio();
+        PendingRepaint |= QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
+                                 changed.height() / ratio)
+                              .toAlignedRect();
+    }
+};
+
+// Everything a render uses. The RenderThread co-owns it, so a thread abandoned in the middle of
+// a render finishes with objects that are still there, and the view is never reached again.
+struct CVandrelViewerView::Canvas : RenderLoop::Client
+{
+    CVandrelViewerView *View = nullptr;
+    SerialReceiver *Receiver = nullptr;
+    std::shared_ptr<Shown> Picture;
+
+    // Guards all below; renders on the window's and the RenderThread never interleave.
+    std::mutex ViewLock;
+    std::unique_ptr<QBrush> BackgroundBrush;
+    std::unique_ptr<QPen> TracePen;
+    std::unique_ptr<QPen> BorderPen;
+    std::unique_ptr<QPen> GridPen;
+    std::unique_ptr<QBrush> TextBrush;
+    std::unique_ptr<QFont> TextFont;
+    std::unique_ptr<QImage> BackBuffer;
+    // The frame shown and the receiver's state for the overlay's first line.
+    FrameSnapshot DisplayFrame;
+    WaveformRenderer Renderer;
+    // Device pixels of BackBuffer not yet handed over.
+    QRect Unshown;
+
+    // Draws DisplayFrame; the caller holds ViewLock.
+    void draw()
+    {
+        if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
+            || !TextFont)
+            return;
+        const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
+                                             *GridPen,         *TextBrush, *TextFont};
+        Unshown |= Renderer.render(
+            *BackBuffer, tools, DisplayFrame.Frame,
+            overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port));
+    }
+
+    // The caller holds ViewLock.
+    void handOver()
+    {
+        if (!BackBuffer)
+            return;
+        Picture->handOver(*BackBuffer, std::exchange(Unshown, QRect()));
+    }
+
+    void copyFrame() override
+    {
+        FrameSnapshot latest;
+        latest.takeFrom(Receiver, true);
+        std::scoped_lock lock(ViewLock);
+        DisplayFrame = latest;
+    }
+
+    void render() override
+    {
+        std::scoped_lock lock(ViewLock);
+        draw();
+    }
+
+    // The widget belongs to the window's thread, so the RenderThread only posts a request.
+    void requestRepaint() override
+    {
+        {
+            std::scoped_lock lock(ViewLock);
+            handOver();
+        }
+        QEvent *request = nullptr;
+        {
+            std::scoped_lock lock(Picture->PictureLock);
+            if (!Picture->PendingRepaint.isEmpty())
+                request = Picture->SpareRepaintRequest.release();
+        }
+        if (request)
+            QCoreApplication::postEvent(View, request);
+    }
 };
 
 CVandrelViewerView::CVandrelViewerView(QWidget *parent)
     : QWidget(parent)
+    , Picture(std::make_shared<Shown>())
 {
-    // Every pixel comes from the BackBuffer, so nothing is erased between pictures.
+    // Every pixel comes from the picture, so nothing is erased between pictures.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
 }
@@ -67,112 +161,58 @@ void CVandrelViewerView::OnCreate()
     if (Created)
         return;
     Created = true;
+    auto canvas = std::make_shared<Canvas>();
+    canvas->View = this;
+    canvas->Receiver = Receiver;
+    canvas->Picture = Picture;
     {
-        std::scoped_lock lock(ViewLock);
-        BackBuffer = std::make_unique<QImage>(makeBackBuffer());
-        BackgroundBrush = std::make_unique<QBrush>(WaveformRenderer::backgroundBrush());
-        TracePen = std::make_unique<QPen>(WaveformRenderer::tracePen());
-        BorderPen = std::make_unique<QPen>(WaveformRenderer::borderPen());
-        GridPen = std::make_unique<QPen>(WaveformRenderer::gridPen());
-        TextBrush = std::make_unique<QBrush>(WaveformRenderer::textBrush());
-        TextFont = std::make_unique<QFont>(WaveformRenderer::textFont());
+        std::scoped_lock lock(canvas->ViewLock);
+        canvas->BackBuffer = std::make_unique<QImage>(makeBackBuffer());
+        canvas->BackgroundBrush = std::make_unique<QBrush>(WaveformRenderer::backgroundBrush());
+        canvas->TracePen = std::make_unique<QPen>(WaveformRenderer::tracePen());
+        canvas->BorderPen = std::make_unique<QPen>(WaveformRenderer::borderPen());
+        canvas->GridPen = std::make_unique<QPen>(WaveformRenderer::gridPen());
+        canvas->TextBrush = std::make_unique<QBrush>(WaveformRenderer::textBrush());
+        canvas->TextFont = std::make_unique<QFont>(WaveformRenderer::textFont());
     }
+    Drawing = canvas;
     // Created after the first resize, the BackBuffer already has an area; it must not be shown
     // uninitialised until the next frame or resize.
     RenderFrame();
-    update();
 
     FrameEventHandle = Receiver ? Receiver->frameEvent() : nullptr;
-
     {
-        std::scoped_lock lock(RepaintLock);
-        SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
+        std::scoped_lock lock(Picture->PictureLock);
+        Picture->SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
-    auto link = std::make_shared<ThreadLink>();
     try {
-        RenderThread =
-            std::thread([this, link, receiver = Receiver, frameEvent = FrameEventHandle,
-                         hook = PassHook] { RenderThreadProc(link, receiver, frameEvent, hook); });
+        RenderThread.start(canvas, FrameEventHandle);
     } catch (const std::system_error &) {
         throw ReceiverError("Cannot start a thread for receive.");
     }
-    Link = std::move(link);
 }
 
-void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &link,
-                                          SerialReceiver *receiver,
-                                          const std::shared_ptr<Event> &frameEvent,
-                                          const std::function<void()> &hook)
-{
-    for (;;) {
-        {
-            std::unique_lock lock(link->Mutex);
-            if (link->Abandoned || RenderRunFlag.load() == 0)
-                break;
-            if (!frameEvent) {
-                link->Changed.wait_for(lock, NoEventPause);
-                continue;
-            }
-        }
-        Waiting.store(true);
-        frameEvent->wait();
-        Waiting.store(false);
-        if (hook)
-            hook();
-
-        std::scoped_lock lock(link->Mutex);
-        if (link->Abandoned)
-            break;
-        // Under the link's mutex, so a thread that overran the stop never reaches the receiver
-        // either; outside the ViewLock, so a paint or resize never waits for the copy.
-        ScopeFrame latest;
-        if (receiver)
-            latest.fillFrom(*receiver);
-        {
-            std::scoped_lock viewLock(ViewLock);
-            DisplayFrame = latest;
-        }
-        requestRepaint(RenderFrame());
-        PassCount.fetch_add(1);
-    }
-    std::scoped_lock lock(link->Mutex);
-    link->Finished = true;
-    link->Changed.notify_all();
-}
-
-// The thread goes first: it uses the drawing objects until it ends. A thread that overruns the
-// stop is left to finish on its own. It is disowned under the link's mutex, which it holds
-// whenever it touches the view or the receiver, so it can reach neither again. The receiver
-// does not outlive the view (the frame destroys it first, right after this stop), so nothing
-// may rely on that.
+// The thread goes first: it uses the drawing objects until it ends. One that overruns the stop
+// keeps the canvas it co-owns and is left to finish on its own; the view lets go of it. The
+// receiver does not outlive the view (the frame closes it right after this stop), so an
+// abandoned thread must not reach it, which the loop sees to.
 void CVandrelViewerView::OnDestroy()
 {
-    if (RenderThread.joinable()) {
-        RenderRunFlag.store(0);
-        if (FrameEventHandle)
-            FrameEventHandle->set();
-        std::unique_lock lock(Link->Mutex);
-        Link->Changed.notify_all();
-        if (Link->Changed.wait_for(lock, StopTimeout, [this] { return Link->Finished; })) {
-            lock.unlock();
-            RenderThread.join();
-        } else {
-            Link->Abandoned = true;
-            lock.unlock();
-            RenderThread.detach();
-        }
+    const bool ended = RenderThread.stop();
+    if (Drawing && ended) {
+        std::scoped_lock lock(Drawing->ViewLock);
+        Drawing->TextFont.reset();
+        Drawing->TextBrush.reset();
+        Drawing->GridPen.reset();
+        Drawing->BorderPen.reset();
+        Drawing->TracePen.reset();
+        Drawing->BackBuffer.reset();
+        Drawing->BackgroundBrush.reset();
+        Drawing->Renderer.clear();
     }
-    RenderRunFlag.store(0);
-
-    std::scoped_lock lock(ViewLock);
-    TextFont.reset();
-    TextBrush.reset();
-    GridPen.reset();
-    BorderPen.reset();
-    TracePen.reset();
-    BackBuffer.reset();
-    BackgroundBrush.reset();
-    Renderer.clear();
+    Drawing.reset();
+    std::scoped_lock lock(Picture->PictureLock);
+    Picture->Image = QImage();
 }
 
 QEvent::Type CVandrelViewerView::repaintRequestType()
@@ -181,74 +221,47 @@ QEvent::Type CVandrelViewerView::repaintRequestType()
     return Type;
 }
 
-// The widget belongs to the window's thread, so the RenderThread only posts a request for a
-// repaint. Requests come from a single spare event that the window's thread makes and the
-// RenderThread posts: while one is on its way, later passes need none, since the repaint it
-// brings shows whatever picture is newest then. Made, delivered and deleted on the window's
-// thread, the event never crosses threads behind the toolkit's back; a request still queued
-// when the view is deleted is discarded with it. The changed areas gather under the same lock as
-// the spare, so a pass's area is either taken by the request in flight or posts a new one.
-void CVandrelViewerView::requestRepaint(const QRect &changed)
-{
-    if (changed.isEmpty())
-        return;
-    QEvent *request = nullptr;
-    {
-        std::scoped_lock lock(RepaintLock);
-        PendingRepaint |= changed;
-        request = SpareRepaintRequest.release();
-    }
-    if (request)
-        QCoreApplication::postEvent(this, request);
-}
-
 bool CVandrelViewerView::event(QEvent *event)
 {
     if (event->type() != repaintRequestType())
         return QWidget::event(event);
     QRect changed;
     {
-        std::scoped_lock lock(RepaintLock);
-        changed = std::exchange(PendingRepaint, QRect());
-        SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
+        std::scoped_lock lock(Picture->PictureLock);
+        changed = std::exchange(Picture->PendingRepaint, QRect());
+        Picture->SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
     update(changed);
     return true;
 }
 
-QRect CVandrelViewerView::RenderFrame()
+void CVandrelViewerView::RenderFrame()
 {
-    const bool running = Receiver && Receiver->isRunning();
-    const int port = running ? Receiver->currentPort() : -1;
-
-    std::scoped_lock lock(ViewLock);
-    if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
-        || !TextFont)
-        return {};
-    const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
-                                         *GridPen,         *TextBrush, *TextFont};
-    const QRect changed = Renderer.render(*BackBuffer, tools, DisplayFrame,
-                                          overlayTexts(DisplayFrame, running, port));
-    // The picture's own ratio, not the widget's: they differ on another screen until the next
-    // resize, and the pixels are the picture's.
-    const qreal ratio = BackBuffer->devicePixelRatio();
-    return QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
-                  changed.height() / ratio)
-        .toAlignedRect();
-}
-
-void CVandrelViewerView::OnAcquisitionChanged()
-{
-    update(RenderFrame());
+    if (!Drawing)
+        return;
+    {
+        std::scoped_lock lock(Drawing->ViewLock);
+        Drawing->DisplayFrame.takeFrom(Receiver, false);
+        Drawing->draw();
+        Drawing->handOver();
+    }
+    QRect changed;
+    {
+        std::scoped_lock lock(Picture->PictureLock);
+        changed = std::exchange(Picture->PendingRepaint, QRect());
+    }
+    update(changed);
 }
 
 void CVandrelViewerView::OnSize()
 {
+    if (!Drawing)
+        return;
     {
-        std::scoped_lock lock(ViewLock);
-        if (!BackBuffer)
+        std::scoped_lock lock(Drawing->ViewLock);
+        if (!Drawing->BackBuffer)
             return;
-        *BackBuffer = makeBackBuffer();
+        *Drawing->BackBuffer = makeBackBuffer();
     }
     RenderFrame();
     update();
@@ -264,24 +277,19 @@ void CVandrelViewerView::resizeEvent(QResizeEvent *)
 void CVandrelViewerView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    const auto asked = std::chrono::steady_clock::now();
-    std::scoped_lock lock(ViewLock);
-    const std::int64_t waited = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::steady_clock::now() - asked)
-                                    .count();
-    if (waited > LongestPaintWait.load())
-        LongestPaintWait.store(waited);
-    const bool picture = BackBuffer && !BackBuffer->isNull();
+    std::scoped_lock lock(Picture->PictureLock);
+    const QImage &image = Picture->Image;
+    const bool picture = !image.isNull();
     // Opaque painting leaves whatever no picture covers undefined: before the first picture, or
     // when a screen of another pixel ratio shrank the picture until the next resize. A picture
     // pixel only partly inside the widget's last logical pixel counts as not covering it.
-    const QSizeF size = picture ? BackBuffer->deviceIndependentSize() : QSizeF();
+    const QSizeF size = picture ? image.deviceIndependentSize() : QSizeF();
     const QRect covered(0, 0, qFloor(size.width()), qFloor(size.height()));
     for (const QRect &bare : event->region().subtracted(covered))
         painter.fillRect(bare, WaveformRenderer::backgroundBrush());
     if (!picture)
         return;
-    const qreal ratio = BackBuffer->devicePixelRatio();
+    const qreal ratio = image.devicePixelRatio();
     const QRectF whole(QPointF(), size);
     for (const QRect &area : event->region()) {
         // A logical pixel of margin: at a fractional ratio the area's edges fall inside device
@@ -291,12 +299,12 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
             continue;
         const QRectF source(target.x() * ratio, target.y() * ratio, target.width() * ratio,
                             target.height() * ratio);
-        painter.drawImage(target, *BackBuffer, source);
+        painter.drawImage(target, image, source);
     }
 }
 
 QImage CVandrelViewerView::backBufferImage() const
 {
-    std::scoped_lock lock(ViewLock);
-    return BackBuffer ? *BackBuffer : QImage();
+    std::scoped_lock lock(Picture->PictureLock);
+    return Picture->Image;
 }
