@@ -1,7 +1,6 @@
 #include "RenderLoop.h"
 
 #include "Event.h"
-#include "SerialReceiver.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -101,17 +100,4 @@ bool RenderLoop::stop(std::chrono::milliseconds bound)
 std::uint64_t RenderLoop::passCount() const
 {
     return State ? State->Passes.load() : 0;
-}
-
-void FrameSnapshot::takeFrom(const SerialReceiver *receiver, bool withFrame)
-{
-    if (receiver == nullptr) {
-        Running = false;
-        Port = -1;
-        return;
-    }
-    if (withFrame)
-        Frame.fillFrom(*receiver);
-    Running = receiver->isRunning();
-    Port = Running ? receiver->currentPort() : -1;
 }

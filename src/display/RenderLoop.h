@@ -1,13 +1,10 @@
 #pragma once
 
-#include "ScopeFrame.h"
-
 #include <chrono>
 #include <cstdint>
 #include <memory>
 
 class Event;
-class SerialReceiver;
 
 // The RenderThread's life, for every front-end: wait on the frame event without time-out, copy
 // the frame, render, hand the picture over and ask for a repaint; stop within a bound.
@@ -64,16 +61,4 @@ private:
     static void run(const std::shared_ptr<Shared> &shared, const std::shared_ptr<Client> &client);
 
     std::shared_ptr<Shared> State;
-};
-
-// What a pass copies from the receiver: the latest frame, and for the overlay's first line
-// whether acquisition runs and on which port.
-struct FrameSnapshot
-{
-    ScopeFrame Frame;
-    bool Running = false;
-    int Port = -1;
-
-    // Takes the frame as well when withFrame; a null receiver gives a stopped one.
-    void takeFrom(const SerialReceiver *receiver, bool withFrame);
 };

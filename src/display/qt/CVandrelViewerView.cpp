@@ -1,6 +1,7 @@
 #include "CVandrelViewerView.h"
 
 #include "Event.h"
+#include "RenderCanvas.h"
 #include "SerialReceiver.h"
 
 #include <QCoreApplication>
@@ -50,16 +51,18 @@ struct CVandrelViewerView::Shown
     }
 };
 
-// Everything a render uses. The RenderThread co-owns it, so a thread abandoned in the middle of
-// a render finishes with objects that are still there, and the view is never reached again.
-struct CVandrelViewerView::Canvas : RenderLoop::Client
+// The drawing objects and the BackBuffer, shared with the RenderThread.
+struct CVandrelViewerView::Canvas : RenderCanvas
 {
-    CVandrelViewerView *View = nullptr;
-    SerialReceiver *Receiver = nullptr;
-    std::shared_ptr<Shown> Picture;
+    Canvas(CVandrelViewerView *view, std::shared_ptr<Shown> picture, const SerialReceiver *receiver)
+        : RenderCanvas(receiver)
+        , View(view)
+        , Picture(std::move(picture))
+    { }
 
-    // Guards all below; renders on the window's and the RenderThread never interleave.
-    std::mutex ViewLock;
+    CVandrelViewerView *const View;
+    const std::shared_ptr<Shown> Picture;
+    // All below under ViewLock.
     std::unique_ptr<QBrush> BackgroundBrush;
     std::unique_ptr<QPen> TracePen;
     std::unique_ptr<QPen> BorderPen;
@@ -67,14 +70,13 @@ struct CVandrelViewerView::Canvas : RenderLoop::Client
     std::unique_ptr<QBrush> TextBrush;
     std::unique_ptr<QFont> TextFont;
     std::unique_ptr<QImage> BackBuffer;
-    // The frame shown and the receiver's state for the overlay's first line.
-    FrameSnapshot DisplayFrame;
     WaveformRenderer Renderer;
     // Device pixels of BackBuffer not yet handed over.
     QRect Unshown;
 
-    // Draws DisplayFrame; the caller holds ViewLock.
-    void draw()
+    using RenderCanvas::ViewLock;
+
+    void draw() override
     {
         if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
             || !TextFont)
@@ -86,35 +88,15 @@ struct CVandrelViewerView::Canvas : RenderLoop::Client
             overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port));
     }
 
-    // The caller holds ViewLock.
-    void handOver()
+    void handOver() override
     {
-        if (!BackBuffer)
-            return;
-        Picture->handOver(*BackBuffer, std::exchange(Unshown, QRect()));
-    }
-
-    void copyFrame() override
-    {
-        FrameSnapshot latest;
-        latest.takeFrom(Receiver, true);
-        std::scoped_lock lock(ViewLock);
-        DisplayFrame = latest;
-    }
-
-    void render() override
-    {
-        std::scoped_lock lock(ViewLock);
-        draw();
+        if (BackBuffer)
+            Picture->handOver(*BackBuffer, std::exchange(Unshown, QRect()));
     }
 
     // The widget belongs to the window's thread, so the RenderThread only posts a request.
-    void requestRepaint() override
+    void askRepaint() override
     {
-        {
-            std::scoped_lock lock(ViewLock);
-            handOver();
-        }
         QEvent *request = nullptr;
         {
             std::scoped_lock lock(Picture->PictureLock);
@@ -161,10 +143,7 @@ void CVandrelViewerView::OnCreate()
     if (Created)
         return;
     Created = true;
-    auto canvas = std::make_shared<Canvas>();
-    canvas->View = this;
-    canvas->Receiver = Receiver;
-    canvas->Picture = Picture;
+    auto canvas = std::make_shared<Canvas>(this, Picture, Receiver);
     {
         std::scoped_lock lock(canvas->ViewLock);
         canvas->BackBuffer = std::make_unique<QImage>(makeBackBuffer());
@@ -239,12 +218,7 @@ void CVandrelViewerView::RenderFrame()
 {
     if (!Drawing)
         return;
-    {
-        std::scoped_lock lock(Drawing->ViewLock);
-        Drawing->DisplayFrame.takeFrom(Receiver, false);
-        Drawing->draw();
-        Drawing->handOver();
-    }
+    Drawing->renderNow();
     QRect changed;
     {
         std::scoped_lock lock(Picture->PictureLock);

@@ -2,6 +2,7 @@
 
 #include "Event.h"
 #include "OverlayLines.h"
+#include "RenderCanvas.h"
 #include "ScopeFrame.h"
 #include "SerialReceiver.h"
 #include "WaveformGeometry.h"
@@ -25,6 +26,15 @@ using WaveformGeometry::TraceColour;
 constexpr REAL GridDashes[] = {WaveformGeometry::GridDash, WaveformGeometry::GridGap};
 
 constexpr wchar_t ViewClassName[] = L"VandrelViewerView";
+
+// Frees a drawing object that exists and clears its field.
+template<typename Object, typename Base>
+void release(Object *&object, GpStatus (*free)(Base *))
+{
+    if (object != nullptr)
+        free(object);
+    object = nullptr;
+}
 
 GpFont *makeTextFont()
 {
@@ -54,18 +64,20 @@ struct CVandrelViewerView::Shown
     GpBitmap *Image = nullptr;
 };
 
-// Everything a render uses. The RenderThread co-owns it, so a thread abandoned in the middle of
-// a render finishes with objects that are still there, and the view is never reached again.
-// Freed by OnDestroy once the thread has ended; an abandoned thread's objects are left to the
-// process's end, since the drawing library may be shut down before that thread lets go.
-struct CVandrelViewerView::Canvas : RenderLoop::Client
+// The drawing objects and the BackBuffer, shared with the RenderThread. Freed by OnDestroy once
+// the thread has ended; an abandoned thread's are left to the process's end, since the drawing
+// library may be shut down before that thread lets go of them.
+struct CVandrelViewerView::Canvas : RenderCanvas
 {
-    HWND Window = nullptr;
-    SerialReceiver *Receiver = nullptr;
-    std::shared_ptr<Shown> Picture;
+    Canvas(HWND window, std::shared_ptr<Shown> picture, const SerialReceiver *receiver)
+        : RenderCanvas(receiver)
+        , Window(window)
+        , Picture(std::move(picture))
+    { }
 
-    // Guards all below; renders on the window's and the RenderThread never interleave.
-    std::mutex ViewLock;
+    const HWND Window;
+    const std::shared_ptr<Shown> Picture;
+    // All below under ViewLock.
     GpSolidFill *BackgroundBrush = nullptr;
     GpPen *TracePen = nullptr;
     GpPen *BorderPen = nullptr;
@@ -73,47 +85,24 @@ struct CVandrelViewerView::Canvas : RenderLoop::Client
     GpSolidFill *TextBrush = nullptr;
     GpFont *TextFont = nullptr;
     // Null while the client area has no pixels. Always the size of the shown picture, which it
-    // is swapped with when it has been drawn.
+    // is swapped with once it has been drawn.
     GpBitmap *BackBuffer = nullptr;
-    // The frame shown and the receiver's state for the overlay's first line.
-    FrameSnapshot DisplayFrame;
     // BackBuffer holds a picture not yet handed over.
     bool Unshown = false;
 
-    void draw();
+    using RenderCanvas::ViewLock;
 
-    // The caller holds ViewLock.
-    void handOver()
+    void draw() override;
+
+    void handOver() override
     {
-        if (!Unshown)
+        if (!std::exchange(Unshown, false))
             return;
-        Unshown = false;
         std::scoped_lock lock(Picture->PictureLock);
         std::swap(Picture->Image, BackBuffer);
     }
 
-    void copyFrame() override
-    {
-        FrameSnapshot latest;
-        latest.takeFrom(Receiver, true);
-        std::scoped_lock lock(ViewLock);
-        DisplayFrame = latest;
-    }
-
-    void render() override
-    {
-        std::scoped_lock lock(ViewLock);
-        draw();
-    }
-
-    void requestRepaint() override
-    {
-        {
-            std::scoped_lock lock(ViewLock);
-            handOver();
-        }
-        ::InvalidateRect(Window, nullptr, FALSE);
-    }
+    void askRepaint() override { ::InvalidateRect(Window, nullptr, FALSE); }
 };
 
 CVandrelViewerView::CVandrelViewerView()
@@ -209,8 +198,7 @@ GpBitmap *CVandrelViewerView::makeBitmap() const
 // The caller holds ViewLock.
 void CVandrelViewerView::rebuildBuffers()
 {
-    if (Drawing->BackBuffer != nullptr)
-        GdipDisposeImage(Drawing->BackBuffer);
+    release(Drawing->BackBuffer, GdipDisposeImage);
     Drawing->BackBuffer = makeBitmap();
     Drawing->Unshown = false;
     GpBitmap *previous = makeBitmap();
@@ -218,17 +206,13 @@ void CVandrelViewerView::rebuildBuffers()
         std::scoped_lock lock(Picture->PictureLock);
         std::swap(Picture->Image, previous);
     }
-    if (previous != nullptr)
-        GdipDisposeImage(previous);
+    release(previous, GdipDisposeImage);
 }
 
 LRESULT CVandrelViewerView::OnCreate()
 {
     ::SetClassLongPtrW(Window, GCLP_HBRBACKGROUND, 0);
-    auto canvas = std::make_shared<Canvas>();
-    canvas->Window = Window;
-    canvas->Receiver = Receiver;
-    canvas->Picture = Picture;
+    auto canvas = std::make_shared<Canvas>(Window, Picture, Receiver);
     Drawing = canvas;
     {
         std::scoped_lock lock(canvas->ViewLock);
@@ -314,41 +298,17 @@ LRESULT CVandrelViewerView::OnDestroy()
     if (Drawing && ended) {
         Canvas &canvas = *Drawing;
         std::scoped_lock lock(canvas.ViewLock);
-        if (canvas.TextFont != nullptr) {
-            GdipDeleteFont(canvas.TextFont);
-            canvas.TextFont = nullptr;
-        }
-        if (canvas.TextBrush != nullptr) {
-            GdipDeleteBrush(canvas.TextBrush);
-            canvas.TextBrush = nullptr;
-        }
-        if (canvas.GridPen != nullptr) {
-            GdipDeletePen(canvas.GridPen);
-            canvas.GridPen = nullptr;
-        }
-        if (canvas.BorderPen != nullptr) {
-            GdipDeletePen(canvas.BorderPen);
-            canvas.BorderPen = nullptr;
-        }
-        if (canvas.TracePen != nullptr) {
-            GdipDeletePen(canvas.TracePen);
-            canvas.TracePen = nullptr;
-        }
-        if (canvas.BackBuffer != nullptr) {
-            GdipDisposeImage(canvas.BackBuffer);
-            canvas.BackBuffer = nullptr;
-        }
-        if (canvas.BackgroundBrush != nullptr) {
-            GdipDeleteBrush(canvas.BackgroundBrush);
-            canvas.BackgroundBrush = nullptr;
-        }
+        release(canvas.TextFont, GdipDeleteFont);
+        release(canvas.TextBrush, GdipDeleteBrush);
+        release(canvas.GridPen, GdipDeletePen);
+        release(canvas.BorderPen, GdipDeletePen);
+        release(canvas.TracePen, GdipDeletePen);
+        release(canvas.BackBuffer, GdipDisposeImage);
+        release(canvas.BackgroundBrush, GdipDeleteBrush);
     }
     Drawing.reset();
     std::scoped_lock lock(Picture->PictureLock);
-    if (Picture->Image != nullptr) {
-        GdipDisposeImage(Picture->Image);
-        Picture->Image = nullptr;
-    }
+    release(Picture->Image, GdipDisposeImage);
     return 0;
 }
 
@@ -356,12 +316,7 @@ void CVandrelViewerView::RenderFrame()
 {
     if (!Drawing)
         return;
-    {
-        std::scoped_lock lock(Drawing->ViewLock);
-        Drawing->DisplayFrame.takeFrom(Receiver, false);
-        Drawing->draw();
-        Drawing->handOver();
-    }
+    Drawing->renderNow();
     ::InvalidateRect(Window, nullptr, FALSE);
 }
 
