@@ -159,13 +159,12 @@ void CVandrelViewerView::OnCreate()
     // uninitialised until the next frame or resize.
     RenderFrame();
 
-    FrameEventHandle = Receiver ? Receiver->frameEvent() : nullptr;
     {
         std::scoped_lock lock(Picture->PictureLock);
         Picture->SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
     try {
-        RenderThread.start(canvas, FrameEventHandle);
+        RenderThread.start(canvas, Receiver != nullptr ? Receiver->frameEvent() : nullptr);
     } catch (const std::system_error &) {
         throw ReceiverError("Cannot start a thread for receive.");
     }
@@ -251,7 +250,13 @@ void CVandrelViewerView::resizeEvent(QResizeEvent *)
 void CVandrelViewerView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
+    const auto asked = std::chrono::steady_clock::now();
     std::scoped_lock lock(Picture->PictureLock);
+    const std::int64_t waited = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now() - asked)
+                                    .count();
+    if (waited > LongestPaintWait.load())
+        LongestPaintWait.store(waited);
     const QImage &image = Picture->Image;
     const bool picture = !image.isNull();
     // Opaque painting leaves whatever no picture covers undefined: before the first picture, or

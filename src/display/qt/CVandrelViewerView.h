@@ -8,11 +8,12 @@
 #include <QRect>
 #include <QWidget>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
-class Event;
 class SerialReceiver;
 
 // The client window that shows the waveform. Every picture is made off-screen in BackBuffer, by
@@ -47,6 +48,11 @@ public:
     QImage backBufferImage() const;
     // Passes the RenderThread has completed.
     std::uint64_t renderPassCount() const { return RenderThread.passCount(); }
+    // The longest a paint has waited to reach the picture, which only a hand-over holds.
+    std::chrono::nanoseconds longestPaintWait() const
+    {
+        return std::chrono::nanoseconds(LongestPaintWait.load());
+    }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -62,12 +68,12 @@ private:
     static QEvent::Type repaintRequestType();
 
     SerialReceiver *Receiver = nullptr;
-    std::shared_ptr<Event> FrameEventHandle;
-    // The drawing objects, BackBuffer, DisplayFrame and the renderer, guarded by its ViewLock;
-    // shared with the RenderThread, which may outlive the view once abandoned.
+    // Drawing objects, BackBuffer, DisplayFrame and renderer, shared with the RenderThread, which
+    // may outlive the view once abandoned; then the last finished picture, which a paint copies.
     std::shared_ptr<Canvas> Drawing;
-    // The last finished picture; what a paint copies.
     std::shared_ptr<Shown> Picture;
+    // Holds the receiver's FrameEvent while it runs.
     RenderLoop RenderThread;
     bool Created = false;
+    std::atomic<std::int64_t> LongestPaintWait {0};
 };

@@ -226,9 +226,8 @@ LRESULT CVandrelViewerView::OnCreate()
         canvas->TextFont = makeTextFont();
     }
 
-    FrameEventHandle = Receiver != nullptr ? Receiver->frameEvent() : nullptr;
     try {
-        RenderThread.start(canvas, FrameEventHandle);
+        RenderThread.start(canvas, Receiver != nullptr ? Receiver->frameEvent() : nullptr);
     } catch (const std::system_error &) {
         ThreadStartFailed = true;
         return -1;

@@ -14,7 +14,6 @@ class GpPen;
 class GpFont;
 } // namespace Gdiplus
 
-class Event;
 class SerialReceiver;
 
 // The client window that shows the waveform. Every picture is made off-screen in BackBuffer, by
@@ -58,12 +57,10 @@ private:
 
     HWND Window = nullptr;
     SerialReceiver *Receiver = nullptr;
-    std::shared_ptr<Event> FrameEventHandle;
-    // The drawing objects, BackBuffer and DisplayFrame, guarded by its ViewLock; shared with the
-    // RenderThread, which may outlive the view once abandoned.
-    std::shared_ptr<Canvas> Drawing;
-    // The last finished picture; what a paint copies.
-    std::shared_ptr<Shown> Picture;
     RenderLoop RenderThread;
+    // The last finished picture, which a paint copies; the drawing objects, BackBuffer and
+    // DisplayFrame, shared with the RenderThread, which may outlive the view once abandoned.
+    std::shared_ptr<Shown> Picture;
+    std::shared_ptr<Canvas> Drawing;
     bool ThreadStartFailed = false;
 };

@@ -195,30 +195,18 @@ void CMainFrame::showStatus()
     statusBar()->setToolTip(shown == line ? QString() : plainToolTip(line));
 }
 
-// The lost port stopped acquisition, which the overlay shows whether or not a reopen overtook
-// the report.
-void CMainFrame::OnPortLost()
-{
-    if (Rules.portLost())
-        showStatus();
-    View.OnAcquisitionChanged();
-}
-
 void CMainFrame::OnConnect()
 {
     Rules.connect(SettingDlg.SelectedPort);
-    showStatus();
-    View.OnAcquisitionChanged();
+    showState();
 }
 
 void CMainFrame::OnSettings()
 {
     const int previous = SettingDlg.SelectedPort;
     SettingDlg.exec();
-    if (Rules.settingsClosed(previous, SettingDlg.SelectedPort)) {
-        showStatus();
-        View.OnAcquisitionChanged();
-    }
+    if (Rules.settingsClosed(previous, SettingDlg.SelectedPort))
+        showState();
 }
 
 void CMainFrame::OnToggleToolBar()
@@ -247,6 +235,21 @@ void CMainFrame::OnExit()
 }
 
 void CMainFrame::OnClear() { }
+
+// A lost port stopped acquisition, which the overlay shows even where a reopen overtook the report
+// and the status line keeps its text.
+void CMainFrame::OnPortLost()
+{
+    Rules.portLost();
+    showState();
+}
+
+// The first overlay line tells the receiver's state at once, not only with the next frame.
+void CMainFrame::showState()
+{
+    showStatus();
+    View.OnAcquisitionChanged();
+}
 
 bool CMainFrame::event(QEvent *event)
 {

@@ -62,6 +62,7 @@ private:
     QSize defaultSize() const;
     void OnPortLost();
     void showStatus();
+    void showState();
 
     // Destroyed in reverse order, so the receiver goes before the view. The destructor stops the
     // view's thread first; one that overruns that stop is cut off from the receiver as well, so

@@ -463,31 +463,32 @@ void CMainFrame::showStatus()
                        reinterpret_cast<LPARAM>(toWide(Rules.statusLine()).c_str()));
 }
 
-// The lost port stopped acquisition, which the overlay shows whether or not a reopen overtook
-// the report.
-void CMainFrame::OnPortLost()
+// After a command or a lost port: the status line, and at once the overlay's first line, which
+// would otherwise wait for a frame that a stopped receiver does not send.
+void CMainFrame::showState()
 {
-    if (Rules.portLost())
-        showStatus();
+    showStatus();
     View.RenderFrame();
 }
 
-void CMainFrame::OnConnect()
+void CMainFrame::OnPortLost()
 {
-    Rules.connect(SettingDlg.SelectedPort);
-    showStatus();
-    // The first overlay line tells the new state at once, not only with the next frame.
-    View.RenderFrame();
+    Rules.portLost();
+    showState();
 }
 
 void CMainFrame::OnSettings()
 {
     const int previous = SettingDlg.SelectedPort;
     SettingDlg.DoModal(Window);
-    if (Rules.settingsClosed(previous, SettingDlg.SelectedPort)) {
-        showStatus();
-        View.RenderFrame();
-    }
+    if (Rules.settingsClosed(previous, SettingDlg.SelectedPort))
+        showState();
+}
+
+void CMainFrame::OnConnect()
+{
+    Rules.connect(SettingDlg.SelectedPort);
+    showState();
 }
 
 void CMainFrame::OnToggleToolBar()

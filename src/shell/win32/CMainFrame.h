@@ -54,6 +54,7 @@ private:
     void createStatusBar();
     void UpdateLayout();
     void showStatus();
+    void showState();
     std::wstring descriptionOf(int id) const;
 
     // Declaration order is destruction order in reverse: the receiver outlives nothing that
