@@ -14,8 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -133,6 +135,46 @@ TEST_F(ViewTest, PausedReceiverGivesNoPassAndRunningDrawsTheLine)
     EXPECT_TRUE(waitUntil([&] { return view.renderPassCount() >= 1; }));
     // The window shows it once the repaint the thread asked for has run.
     EXPECT_TRUE(waitUntil([&] { return devicePixels(view.grab().toImage()) == picture; }));
+}
+
+// Renders back to back, each with new overlay texts in a large picture: a paint reaches the last
+// finished picture within a few milliseconds and never waits for the render in progress.
+TEST_F(ViewTest, PaintsGetThePictureAtOnceWhileRendersRunBackToBack)
+{
+    PseudoTerminal line;
+    const int index = PortCount - 1;
+    const ScopedEnv device(portOverrideVariable(index), line.slavePath());
+    ASSERT_TRUE(Receiver.openPort(index));
+    Receiver.run();
+    CVandrelViewerView view;
+    view.resize(2400, 1800);
+    view.show();
+    view.SetReceiver(&Receiver);
+    view.OnCreate();
+
+    std::atomic<bool> feeding {true};
+    std::thread feeder([&] {
+        std::vector<std::uint8_t> data(137, 0);
+        for (unsigned k = 0; feeding.load(); ++k) {
+            data[0] = static_cast<std::uint8_t>(0x20 | (k % 7));
+            data[1] = static_cast<std::uint8_t>((k / 7) % 16);
+            data[2] = static_cast<std::uint8_t>((k * 5) % 64);
+            for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
+                data[ScopeFrame::FirstSample + i] = static_cast<std::uint8_t>((i + k) % 64);
+            if (!line.write(lineFrame(data)))
+                break;
+        }
+    });
+    const std::uint64_t first = view.renderPassCount();
+    const bool rendered = waitUntil([&] {
+        view.repaint();
+        return view.renderPassCount() >= first + 30;
+    });
+    feeding = false;
+    feeder.join();
+    ASSERT_TRUE(rendered);
+    std::cout << "longest paint wait: " << view.longestPaintWait().count() / 1000 << " us\n";
+    EXPECT_LT(view.longestPaintWait(), 15ms);
 }
 
 // Records the region of every paint the view receives.

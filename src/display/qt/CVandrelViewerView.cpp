@@ -26,25 +26,15 @@ struct CVandrelViewerView::Shown
     // it brings shows whatever picture is newest then.
     std::unique_ptr<QEvent> SpareRepaintRequest;
 
-    // Copies the device pixels changed of a finished picture; all of it when its size is new.
-    void handOver(const QImage &finished, QRect changed)
+    // Shows the picture, which changed from the one shown in these device pixels, and keeps the
+    // one shown before in its place.
+    void swapIn(QImage &picture, const QRect &changed)
     {
         std::scoped_lock lock(PictureLock);
-        if (Image.size() != finished.size() || Image.format() != finished.format()
-            || Image.devicePixelRatio() != finished.devicePixelRatio() || finished.isNull()) {
-            Image = finished.copy();
-            changed = finished.rect();
-        } else {
-            changed &= finished.rect();
-            const int depth = finished.depth() / 8;
-            const auto bytes = static_cast<std::size_t>(changed.width() * depth);
-            for (int y = changed.top(); y <= changed.bottom() && !changed.isEmpty(); ++y)
-                std::memcpy(Image.scanLine(y) + changed.left() * depth,
-                            finished.constScanLine(y) + changed.left() * depth, bytes);
-        }
+        std::swap(Image, picture);
         // The picture's own ratio, not the widget's: they differ on another screen until the
         // next resize, and the pixels are the picture's.
-        const qreal ratio = finished.isNull() ? 1.0 : finished.devicePixelRatio();
+        const qreal ratio = Image.isNull() ? 1.0 : Image.devicePixelRatio();
         PendingRepaint |= QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
                                  changed.height() / ratio)
                               .toAlignedRect();
@@ -73,6 +63,11 @@ struct CVandrelViewerView::Canvas : RenderCanvas
     WaveformRenderer Renderer;
     // Device pixels of BackBuffer not yet handed over.
     QRect Unshown;
+    // The picture shown before the last hand-over, and the pixels that hand-over changed. The
+    // next hand-over brings it up to date off the lock and swaps it in: the renderer keeps its
+    // own BackBuffer, and a paint waits for a swap at most.
+    QImage Spare;
+    QRect LastHandOver;
 
     using RenderCanvas::ViewLock;
 
@@ -90,8 +85,26 @@ struct CVandrelViewerView::Canvas : RenderCanvas
 
     void handOver() override
     {
-        if (BackBuffer)
-            Picture->handOver(*BackBuffer, std::exchange(Unshown, QRect()));
+        if (!BackBuffer)
+            return;
+        const QImage &finished = *BackBuffer;
+        QRect changed = std::exchange(Unshown, QRect()) & finished.rect();
+        if (Spare.size() != finished.size() || Spare.format() != finished.format()
+            || Spare.devicePixelRatio() != finished.devicePixelRatio() || finished.isNull()) {
+            Spare = finished.copy();
+            changed = finished.rect();
+        } else if (changed.isEmpty()) {
+            return;
+        } else {
+            const QRect stale = (changed | LastHandOver) & finished.rect();
+            const int depth = finished.depth() / 8;
+            const auto bytes = static_cast<std::size_t>(stale.width() * depth);
+            for (int y = stale.top(); y <= stale.bottom(); ++y)
+                std::memcpy(Spare.scanLine(y) + stale.left() * depth,
+                            finished.constScanLine(y) + stale.left() * depth, bytes);
+        }
+        LastHandOver = changed;
+        Picture->swapIn(Spare, changed);
     }
 
     // The widget belongs to the window's thread, so the RenderThread only posts a request.
