@@ -83,26 +83,32 @@ struct CVandrelViewerView::Canvas : RenderCanvas
             overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port));
     }
 
+    // A picture of a new size comes from the window's thread, which renders at once after every
+    // resize; the RenderThread then only copies pixels, so all pictures are allocated where the
+    // window lives and their memory is reused rather than spread over threads.
     void handOver() override
     {
         if (!BackBuffer)
             return;
         const QImage &finished = *BackBuffer;
-        QRect changed = std::exchange(Unshown, QRect()) & finished.rect();
+        const QRect changed = std::exchange(Unshown, QRect()) & finished.rect();
         if (Spare.size() != finished.size() || Spare.format() != finished.format()
             || Spare.devicePixelRatio() != finished.devicePixelRatio() || finished.isNull()) {
+            QImage fresh = finished.copy();
+            Picture->swapIn(fresh, finished.rect());
+            fresh = QImage();
             Spare = finished.copy();
-            changed = finished.rect();
-        } else if (changed.isEmpty()) {
+            LastHandOver = QRect();
             return;
-        } else {
-            const QRect stale = (changed | LastHandOver) & finished.rect();
-            const int depth = finished.depth() / 8;
-            const auto bytes = static_cast<std::size_t>(stale.width() * depth);
-            for (int y = stale.top(); y <= stale.bottom(); ++y)
-                std::memcpy(Spare.scanLine(y) + stale.left() * depth,
-                            finished.constScanLine(y) + stale.left() * depth, bytes);
         }
+        if (changed.isEmpty())
+            return;
+        const QRect stale = changed | LastHandOver;
+        const int depth = finished.depth() / 8;
+        const auto bytes = static_cast<std::size_t>(stale.width() * depth);
+        for (int y = stale.top(); y <= stale.bottom(); ++y)
+            std::memcpy(Spare.scanLine(y) + stale.left() * depth,
+                        finished.constScanLine(y) + stale.left() * depth, bytes);
         LastHandOver = changed;
         Picture->swapIn(Spare, changed);
     }
