@@ -89,6 +89,20 @@ if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -q '^\[  FAILED  \]' "$work/a
     exit 1
 fi
 
+# What both front-ends share, built for Windows: the same tests as on Linux.
+if [ -x "$windows_bin/vandrel_shared_windows_tests.exe" ]; then
+    echo "=== shared front-end pieces under Wine"
+    status=0
+    timeout 300 wine "$windows_bin/vandrel_shared_windows_tests.exe" 2>&1 | tr -d '\r' \
+        | tee "$work/shared.log" || status=$?
+    shared=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/shared.log")
+    if [ "$status" -ne 0 ] || [ -z "$shared" ] || grep -q '^\[  FAILED  \]' "$work/shared.log"; then
+        echo "windows tests: failed" >&2
+        exit 1
+    fi
+    passed=$((passed + shared))
+fi
+
 # The Windows front-end's pieces on real windows, which need an X server of their own.
 if [ -x "$windows_bin/vandrel_shell_windows_tests.exe" ]; then
     echo "=== Windows front-end tests under Wine"

@@ -1,6 +1,7 @@
 #include "CVandrelViewerView.h"
 
 #include "Event.h"
+#include "RenderCanvas.h"
 #include "SerialReceiver.h"
 
 #include <QCoreApplication>
@@ -8,35 +9,129 @@
 #include <QPainter>
 #include <QtMath>
 
-#include <chrono>
-#include <condition_variable>
+#include <cstring>
+#include <system_error>
 #include <utility>
 
-namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto StopTimeout = 3000ms;
-// Between attempts while there is no frame event to wait on: slow enough not to spin.
-constexpr auto NoEventPause = 100ms;
-
-} // namespace
-
-// What the RenderThread shares with the view across the view's lifetime. The thread holds the
-// Mutex for the part of a pass that touches the view, so once OnDestroy has set Abandoned under
-// it, a thread that overran the stop can never reach the view again.
-struct CVandrelViewerView::ThreadLink
+// The picture the window shows, and the repaint requests the RenderThread posts for it.
+// PictureLock is held only to hand a picture over and to copy it to the screen.
+struct CVandrelViewerView::Shown
 {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    bool Finished = false;
-    bool Abandoned = false;
+    std::mutex PictureLock;
+    QImage Image;
+    // What the hand-overs since the last repaint changed, in widget coordinates.
+    QRect PendingRepaint;
+    // Made, delivered and deleted on the window's thread, so the event never crosses threads
+    // behind the toolkit's back; while it is on its way later passes post none, since the repaint
+    // it brings shows whatever picture is newest then.
+    std::unique_ptr<QEvent> SpareRepaintRequest;
+
+    // Shows the picture, which changed from the one shown in these device pixels, and keeps the
+    // one shown before in its place.
+    void swapIn(QImage &picture, const QRect &changed)
+    {
+        std::scoped_lock lock(PictureLock);
+        std::swap(Image, picture);
+        // The picture's own ratio, not the widget's: they differ on another screen until the
+        // next resize, and the pixels are the picture's.
+        const qreal ratio = Image.isNull() ? 1.0 : Image.devicePixelRatio();
+        PendingRepaint |= QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
+                                 changed.height() / ratio)
+                              .toAlignedRect();
+    }
+};
+
+// The drawing objects and the BackBuffer, shared with the RenderThread.
+struct CVandrelViewerView::Canvas : RenderCanvas
+{
+    Canvas(CVandrelViewerView *view, std::shared_ptr<Shown> picture, const SerialReceiver *receiver)
+        : RenderCanvas(receiver)
+        , View(view)
+        , Picture(std::move(picture))
+    { }
+
+    CVandrelViewerView *const View;
+    const std::shared_ptr<Shown> Picture;
+    // All below under ViewLock.
+    std::unique_ptr<QBrush> BackgroundBrush;
+    std::unique_ptr<QPen> TracePen;
+    std::unique_ptr<QPen> BorderPen;
+    std::unique_ptr<QPen> GridPen;
+    std::unique_ptr<QBrush> TextBrush;
+    std::unique_ptr<QFont> TextFont;
+    std::unique_ptr<QImage> BackBuffer;
+    WaveformRenderer Renderer;
+    // Device pixels of BackBuffer not yet handed over.
+    QRect Unshown;
+    // The picture shown before the last hand-over, and the pixels that hand-over changed. The
+    // next hand-over brings it up to date off the lock and swaps it in: the renderer keeps its
+    // own BackBuffer, and a paint waits for a swap at most.
+    QImage Spare;
+    QRect LastHandOver;
+
+    using RenderCanvas::ViewLock;
+
+    void draw() override
+    {
+        if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
+            || !TextFont)
+            return;
+        const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
+                                             *GridPen,         *TextBrush, *TextFont};
+        Unshown |= Renderer.render(
+            *BackBuffer, tools, DisplayFrame.Frame,
+            overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port));
+    }
+
+    // A picture of a new size comes from the window's thread, which renders at once after every
+    // resize; the RenderThread then only copies pixels, so all pictures are allocated where the
+    // window lives and their memory is reused rather than spread over threads.
+    void handOver() override
+    {
+        if (!BackBuffer)
+            return;
+        const QImage &finished = *BackBuffer;
+        const QRect changed = std::exchange(Unshown, QRect()) & finished.rect();
+        if (Spare.size() != finished.size() || Spare.format() != finished.format()
+            || Spare.devicePixelRatio() != finished.devicePixelRatio() || finished.isNull()) {
+            QImage fresh = finished.copy();
+            Picture->swapIn(fresh, finished.rect());
+            fresh = QImage();
+            Spare = finished.copy();
+            LastHandOver = QRect();
+            return;
+        }
+        if (changed.isEmpty())
+            return;
+        const QRect stale = changed | LastHandOver;
+        const int depth = finished.depth() / 8;
+        const auto bytes = static_cast<std::size_t>(stale.width() * depth);
+        for (int y = stale.top(); y <= stale.bottom(); ++y)
+            std::memcpy(Spare.scanLine(y) + stale.left() * depth,
+                        finished.constScanLine(y) + stale.left() * depth, bytes);
+        LastHandOver = changed;
+        Picture->swapIn(Spare, changed);
+    }
+
+    // The widget belongs to the window's thread, so the RenderThread only posts a request.
+    void askRepaint() override
+    {
+        QEvent *request = nullptr;
+        {
+            std::scoped_lock lock(Picture->PictureLock);
+            if (!Picture->PendingRepaint.isEmpty())
+                request = Picture->SpareRepaintRequest.release();
+        }
+        if (request)
+            QCoreApplication::postEvent(View, request);
+    }
 };
 
 CVandrelViewerView::CVandrelViewerView(QWidget *parent)
     : QWidget(parent)
+    , Picture(std::make_shared<Shown>())
 {
-    // Every pixel comes from the BackBuffer, so nothing is erased between pictures.
+    // Every pixel comes from the picture, so nothing is erased between pictures.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
 }
@@ -67,112 +162,54 @@ void CVandrelViewerView::OnCreate()
     if (Created)
         return;
     Created = true;
+    auto canvas = std::make_shared<Canvas>(this, Picture, Receiver);
     {
-        std::scoped_lock lock(ViewLock);
-        BackBuffer = std::make_unique<QImage>(makeBackBuffer());
-        BackgroundBrush = std::make_unique<QBrush>(WaveformRenderer::backgroundBrush());
-        TracePen = std::make_unique<QPen>(WaveformRenderer::tracePen());
-        BorderPen = std::make_unique<QPen>(WaveformRenderer::borderPen());
-        GridPen = std::make_unique<QPen>(WaveformRenderer::gridPen());
-        TextBrush = std::make_unique<QBrush>(WaveformRenderer::textBrush());
-        TextFont = std::make_unique<QFont>(WaveformRenderer::textFont());
+        std::scoped_lock lock(canvas->ViewLock);
+        canvas->BackBuffer = std::make_unique<QImage>(makeBackBuffer());
+        canvas->BackgroundBrush = std::make_unique<QBrush>(WaveformRenderer::backgroundBrush());
+        canvas->TracePen = std::make_unique<QPen>(WaveformRenderer::tracePen());
+        canvas->BorderPen = std::make_unique<QPen>(WaveformRenderer::borderPen());
+        canvas->GridPen = std::make_unique<QPen>(WaveformRenderer::gridPen());
+        canvas->TextBrush = std::make_unique<QBrush>(WaveformRenderer::textBrush());
+        canvas->TextFont = std::make_unique<QFont>(WaveformRenderer::textFont());
     }
+    Drawing = canvas;
     // Created after the first resize, the BackBuffer already has an area; it must not be shown
     // uninitialised until the next frame or resize.
     RenderFrame();
-    update();
-
-    FrameEventHandle = Receiver ? Receiver->frameEvent() : nullptr;
 
     {
-        std::scoped_lock lock(RepaintLock);
-        SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
+        std::scoped_lock lock(Picture->PictureLock);
+        Picture->SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
-    auto link = std::make_shared<ThreadLink>();
     try {
-        RenderThread =
-            std::thread([this, link, receiver = Receiver, frameEvent = FrameEventHandle,
-                         hook = PassHook] { RenderThreadProc(link, receiver, frameEvent, hook); });
+        RenderThread.start(canvas, Receiver != nullptr ? Receiver->frameEvent() : nullptr);
     } catch (const std::system_error &) {
         throw ReceiverError("Cannot start a thread for receive.");
     }
-    Link = std::move(link);
 }
 
-void CVandrelViewerView::RenderThreadProc(const std::shared_ptr<ThreadLink> &link,
-                                          SerialReceiver *receiver,
-                                          const std::shared_ptr<Event> &frameEvent,
-                                          const std::function<void()> &hook)
-{
-    for (;;) {
-        {
-            std::unique_lock lock(link->Mutex);
-            if (link->Abandoned || RenderRunFlag.load() == 0)
-                break;
-            if (!frameEvent) {
-                link->Changed.wait_for(lock, NoEventPause);
-                continue;
-            }
-        }
-        Waiting.store(true);
-        frameEvent->wait();
-        Waiting.store(false);
-        if (hook)
-            hook();
-
-        std::scoped_lock lock(link->Mutex);
-        if (link->Abandoned)
-            break;
-        // Under the link's mutex, so a thread that overran the stop never reaches the receiver
-        // either; outside the ViewLock, so a paint or resize never waits for the copy.
-        ScopeFrame latest;
-        if (receiver)
-            latest.fillFrom(*receiver);
-        {
-            std::scoped_lock viewLock(ViewLock);
-            DisplayFrame = latest;
-        }
-        requestRepaint(RenderFrame());
-        PassCount.fetch_add(1);
-    }
-    std::scoped_lock lock(link->Mutex);
-    link->Finished = true;
-    link->Changed.notify_all();
-}
-
-// The thread goes first: it uses the drawing objects until it ends. A thread that overruns the
-// stop is left to finish on its own. It is disowned under the link's mutex, which it holds
-// whenever it touches the view or the receiver, so it can reach neither again. The receiver
-// does not outlive the view (the frame destroys it first, right after this stop), so nothing
-// may rely on that.
+// The thread goes first: it uses the drawing objects until it ends. One that overruns the stop
+// keeps the canvas it co-owns and is left to finish on its own; the view lets go of it. The
+// receiver does not outlive the view (the frame closes it right after this stop), so an
+// abandoned thread must not reach it, which the loop sees to.
 void CVandrelViewerView::OnDestroy()
 {
-    if (RenderThread.joinable()) {
-        RenderRunFlag.store(0);
-        if (FrameEventHandle)
-            FrameEventHandle->set();
-        std::unique_lock lock(Link->Mutex);
-        Link->Changed.notify_all();
-        if (Link->Changed.wait_for(lock, StopTimeout, [this] { return Link->Finished; })) {
-            lock.unlock();
-            RenderThread.join();
-        } else {
-            Link->Abandoned = true;
-            lock.unlock();
-            RenderThread.detach();
-        }
+    const bool ended = RenderThread.stop();
+    if (Drawing && ended) {
+        std::scoped_lock lock(Drawing->ViewLock);
+        Drawing->TextFont.reset();
+        Drawing->TextBrush.reset();
+        Drawing->GridPen.reset();
+        Drawing->BorderPen.reset();
+        Drawing->TracePen.reset();
+        Drawing->BackBuffer.reset();
+        Drawing->BackgroundBrush.reset();
+        Drawing->Renderer.clear();
     }
-    RenderRunFlag.store(0);
-
-    std::scoped_lock lock(ViewLock);
-    TextFont.reset();
-    TextBrush.reset();
-    GridPen.reset();
-    BorderPen.reset();
-    TracePen.reset();
-    BackBuffer.reset();
-    BackgroundBrush.reset();
-    Renderer.clear();
+    Drawing.reset();
+    std::scoped_lock lock(Picture->PictureLock);
+    Picture->Image = QImage();
 }
 
 QEvent::Type CVandrelViewerView::repaintRequestType()
@@ -181,74 +218,42 @@ QEvent::Type CVandrelViewerView::repaintRequestType()
     return Type;
 }
 
-// The widget belongs to the window's thread, so the RenderThread only posts a request for a
-// repaint. Requests come from a single spare event that the window's thread makes and the
-// RenderThread posts: while one is on its way, later passes need none, since the repaint it
-// brings shows whatever picture is newest then. Made, delivered and deleted on the window's
-// thread, the event never crosses threads behind the toolkit's back; a request still queued
-// when the view is deleted is discarded with it. The changed areas gather under the same lock as
-// the spare, so a pass's area is either taken by the request in flight or posts a new one.
-void CVandrelViewerView::requestRepaint(const QRect &changed)
-{
-    if (changed.isEmpty())
-        return;
-    QEvent *request = nullptr;
-    {
-        std::scoped_lock lock(RepaintLock);
-        PendingRepaint |= changed;
-        request = SpareRepaintRequest.release();
-    }
-    if (request)
-        QCoreApplication::postEvent(this, request);
-}
-
 bool CVandrelViewerView::event(QEvent *event)
 {
     if (event->type() != repaintRequestType())
         return QWidget::event(event);
     QRect changed;
     {
-        std::scoped_lock lock(RepaintLock);
-        changed = std::exchange(PendingRepaint, QRect());
-        SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
+        std::scoped_lock lock(Picture->PictureLock);
+        changed = std::exchange(Picture->PendingRepaint, QRect());
+        Picture->SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
     update(changed);
     return true;
 }
 
-QRect CVandrelViewerView::RenderFrame()
+void CVandrelViewerView::RenderFrame()
 {
-    const bool running = Receiver && Receiver->isRunning();
-    const int port = running ? Receiver->currentPort() : -1;
-
-    std::scoped_lock lock(ViewLock);
-    if (!BackBuffer || !BackgroundBrush || !TracePen || !BorderPen || !GridPen || !TextBrush
-        || !TextFont)
-        return {};
-    const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
-                                         *GridPen,         *TextBrush, *TextFont};
-    const QRect changed = Renderer.render(*BackBuffer, tools, DisplayFrame,
-                                          overlayTexts(DisplayFrame, running, port));
-    // The picture's own ratio, not the widget's: they differ on another screen until the next
-    // resize, and the pixels are the picture's.
-    const qreal ratio = BackBuffer->devicePixelRatio();
-    return QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
-                  changed.height() / ratio)
-        .toAlignedRect();
-}
-
-void CVandrelViewerView::OnAcquisitionChanged()
-{
-    update(RenderFrame());
+    if (!Drawing)
+        return;
+    Drawing->renderNow();
+    QRect changed;
+    {
+        std::scoped_lock lock(Picture->PictureLock);
+        changed = std::exchange(Picture->PendingRepaint, QRect());
+    }
+    update(changed);
 }
 
 void CVandrelViewerView::OnSize()
 {
+    if (!Drawing)
+        return;
     {
-        std::scoped_lock lock(ViewLock);
-        if (!BackBuffer)
+        std::scoped_lock lock(Drawing->ViewLock);
+        if (!Drawing->BackBuffer)
             return;
-        *BackBuffer = makeBackBuffer();
+        *Drawing->BackBuffer = makeBackBuffer();
     }
     RenderFrame();
     update();
@@ -265,23 +270,24 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const auto asked = std::chrono::steady_clock::now();
-    std::scoped_lock lock(ViewLock);
+    std::scoped_lock lock(Picture->PictureLock);
     const std::int64_t waited = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                     std::chrono::steady_clock::now() - asked)
                                     .count();
     if (waited > LongestPaintWait.load())
         LongestPaintWait.store(waited);
-    const bool picture = BackBuffer && !BackBuffer->isNull();
+    const QImage &image = Picture->Image;
+    const bool picture = !image.isNull();
     // Opaque painting leaves whatever no picture covers undefined: before the first picture, or
     // when a screen of another pixel ratio shrank the picture until the next resize. A picture
     // pixel only partly inside the widget's last logical pixel counts as not covering it.
-    const QSizeF size = picture ? BackBuffer->deviceIndependentSize() : QSizeF();
+    const QSizeF size = picture ? image.deviceIndependentSize() : QSizeF();
     const QRect covered(0, 0, qFloor(size.width()), qFloor(size.height()));
     for (const QRect &bare : event->region().subtracted(covered))
         painter.fillRect(bare, WaveformRenderer::backgroundBrush());
     if (!picture)
         return;
-    const qreal ratio = BackBuffer->devicePixelRatio();
+    const qreal ratio = image.devicePixelRatio();
     const QRectF whole(QPointF(), size);
     for (const QRect &area : event->region()) {
         // A logical pixel of margin: at a fractional ratio the area's edges fall inside device
@@ -291,12 +297,12 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
             continue;
         const QRectF source(target.x() * ratio, target.y() * ratio, target.width() * ratio,
                             target.height() * ratio);
-        painter.drawImage(target, *BackBuffer, source);
+        painter.drawImage(target, image, source);
     }
 }
 
 QImage CVandrelViewerView::backBufferImage() const
 {
-    std::scoped_lock lock(ViewLock);
-    return BackBuffer ? *BackBuffer : QImage();
+    std::scoped_lock lock(Picture->PictureLock);
+    return Picture->Image;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RenderLoop.h"
 #include "ScopeFrame.h"
 #include "WaveformRenderer.h"
 
@@ -10,17 +11,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
-class Event;
 class SerialReceiver;
 
 // The client window that shows the waveform. Every picture is made off-screen in BackBuffer, by
 // the RenderThread once per frame the receiver announces and by the window's thread after a size
-// change; a paint only copies the finished picture.
+// change, and then handed over to the picture a paint copies; a paint never waits for a render.
 class CVandrelViewerView : public QWidget
 {
 public:
@@ -39,28 +37,22 @@ public:
     // Stops the RenderThread (at most 3000 ms), then frees the drawing objects. Idempotent.
     void OnDestroy();
 
-    // Draws DisplayFrame into the BackBuffer; the caller asks for the repaint. Returns the part of
-    // the widget the picture changed in, in widget coordinates rounded outwards.
-    QRect RenderFrame();
+    // On the window's thread: draws DisplayFrame with the receiver's state now and shows it.
+    void RenderFrame();
 
     // On the window's thread, after acquisition started or stopped or the port changed: renders
     // once, so the first overlay line does not wait for a frame that a silent line never sends.
-    void OnAcquisitionChanged();
+    void OnAcquisitionChanged() { RenderFrame(); }
 
-    // A copy of the current picture, in device pixels.
+    // A copy of the picture a paint shows, in device pixels.
     QImage backBufferImage() const;
     // Passes the RenderThread has completed.
-    std::uint64_t renderPassCount() const { return PassCount.load(); }
-    // The longest a paint has waited for the view lock, which a render holds while it draws.
+    std::uint64_t renderPassCount() const { return RenderThread.passCount(); }
+    // The longest a paint has waited to reach the picture, which only a hand-over holds.
     std::chrono::nanoseconds longestPaintWait() const
     {
         return std::chrono::nanoseconds(LongestPaintWait.load());
     }
-    // Whether the RenderThread has made its run-flag test and waits for a frame.
-    bool renderThreadWaiting() const { return Waiting.load(); }
-    // Called on the RenderThread at the start of every pass, before the frame is copied. Set it
-    // before OnCreate.
-    void setPassHook(std::function<void()> hook) { PassHook = std::move(hook); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -68,41 +60,20 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    struct ThreadLink;
+    struct Canvas;
+    struct Shown;
 
     void OnSize();
-    void RenderThreadProc(const std::shared_ptr<ThreadLink> &link, SerialReceiver *receiver,
-                          const std::shared_ptr<Event> &frameEvent,
-                          const std::function<void()> &hook);
     QImage makeBackBuffer() const;
-    void requestRepaint(const QRect &changed);
     static QEvent::Type repaintRequestType();
 
-    std::unique_ptr<QBrush> BackgroundBrush;
-    std::unique_ptr<QPen> TracePen;
-    std::unique_ptr<QPen> BorderPen;
-    std::unique_ptr<QPen> GridPen;
-    std::unique_ptr<QBrush> TextBrush;
-    std::unique_ptr<QFont> TextFont;
-    std::unique_ptr<QImage> BackBuffer;
     SerialReceiver *Receiver = nullptr;
-    ScopeFrame DisplayFrame;
-    std::thread RenderThread;
-    std::atomic<int> RenderRunFlag {1};
-    std::shared_ptr<Event> FrameEventHandle;
-    // Guards BackBuffer, the drawing objects, DisplayFrame and Renderer.
-    mutable std::mutex ViewLock;
-
-    WaveformRenderer Renderer;
-    std::shared_ptr<ThreadLink> Link;
-    std::function<void()> PassHook;
-    std::atomic<std::uint64_t> PassCount {0};
-    std::atomic<bool> Waiting {false};
-    std::atomic<std::int64_t> LongestPaintWait {0};
-    // Guards SpareRepaintRequest and PendingRepaint.
-    std::mutex RepaintLock;
-    std::unique_ptr<QEvent> SpareRepaintRequest;
-    // What the passes since the last repaint request was delivered changed, in widget coordinates.
-    QRect PendingRepaint;
+    // Drawing objects, BackBuffer, DisplayFrame and renderer, shared with the RenderThread, which
+    // may outlive the view once abandoned; then the last finished picture, which a paint copies.
+    std::shared_ptr<Canvas> Drawing;
+    std::shared_ptr<Shown> Picture;
+    // Holds the receiver's FrameEvent while it runs.
+    RenderLoop RenderThread;
     bool Created = false;
+    std::atomic<std::int64_t> LongestPaintWait {0};
 };

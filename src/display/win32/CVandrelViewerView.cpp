@@ -2,26 +2,25 @@
 
 #include "Event.h"
 #include "OverlayLines.h"
+#include "RenderCanvas.h"
+#include "ScopeFrame.h"
 #include "SerialReceiver.h"
 #include "WaveformGeometry.h"
 
 #include <gdiplus.h>
-#include <process.h>
 
 #include <cwchar>
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
 namespace {
-
-constexpr DWORD StopTimeoutMs = 3000;
-// Between attempts while there is no frame event to wait on: slow enough not to spin.
-constexpr DWORD NoEventPauseMs = 100;
 
 using WaveformGeometry::BackgroundColour;
 using WaveformGeometry::GraticuleColour;
@@ -32,21 +31,14 @@ constexpr REAL GridDashes[] = {WaveformGeometry::GridDash, WaveformGeometry::Gri
 
 constexpr wchar_t ViewClassName[] = L"VandrelViewerView";
 
-class ScopedLock
+// Frees a drawing object that exists and clears its field.
+template<typename Object, typename Base>
+void release(Object *&object, GpStatus (*free)(Base *))
 {
-public:
-    explicit ScopedLock(CRITICAL_SECTION &lock)
-        : Lock(lock)
-    {
-        ::EnterCriticalSection(&Lock);
-    }
-    ~ScopedLock() { ::LeaveCriticalSection(&Lock); }
-    ScopedLock(const ScopedLock &) = delete;
-    ScopedLock &operator=(const ScopedLock &) = delete;
-
-private:
-    CRITICAL_SECTION &Lock;
-};
+    if (object != nullptr)
+        free(object);
+    object = nullptr;
+}
 
 GpFont *fontOfFamily(const WCHAR *name)
 {
@@ -118,28 +110,63 @@ GpFont *makeTextFont()
 
 } // namespace
 
-// What the RenderThread shares with the view. The thread holds the Mutex for the part of a pass
-// that touches the view, so once OnDestroy has set Abandoned under it, a thread that overran the
-// stop can never reach the view again.
-struct CVandrelViewerView::ThreadLink
+// The picture the window shows. PictureLock is held only to hand a picture over and to copy it
+// to the screen.
+struct CVandrelViewerView::Shown
 {
-    CVandrelViewerView *View = nullptr;
-    SerialReceiver *Receiver = nullptr;
-    std::shared_ptr<Event> FrameEvent;
-    std::mutex Mutex;
-    bool Abandoned = false;
+    std::mutex PictureLock;
+    GpBitmap *Image = nullptr;
+};
+
+// The drawing objects and the BackBuffer, shared with the RenderThread. Freed by OnDestroy once
+// the thread has ended; an abandoned thread's are left to the process's end, since the drawing
+// library may be shut down before that thread lets go of them.
+struct CVandrelViewerView::Canvas : RenderCanvas
+{
+    Canvas(HWND window, std::shared_ptr<Shown> picture, const SerialReceiver *receiver)
+        : RenderCanvas(receiver)
+        , Window(window)
+        , Picture(std::move(picture))
+    { }
+
+    const HWND Window;
+    const std::shared_ptr<Shown> Picture;
+    // All below under ViewLock.
+    GpSolidFill *BackgroundBrush = nullptr;
+    GpPen *TracePen = nullptr;
+    GpPen *BorderPen = nullptr;
+    GpPen *GridPen = nullptr;
+    GpSolidFill *TextBrush = nullptr;
+    GpFont *TextFont = nullptr;
+    // Null while the client area has no pixels. Always the size of the shown picture, which it
+    // is swapped with once it has been drawn.
+    GpBitmap *BackBuffer = nullptr;
+    // BackBuffer holds a picture not yet handed over.
+    bool Unshown = false;
+
+    using RenderCanvas::ViewLock;
+
+    void draw() override;
+
+    void handOver() override
+    {
+        if (!std::exchange(Unshown, false))
+            return;
+        std::scoped_lock lock(Picture->PictureLock);
+        std::swap(Picture->Image, BackBuffer);
+    }
+
+    void askRepaint() override { ::InvalidateRect(Window, nullptr, FALSE); }
 };
 
 CVandrelViewerView::CVandrelViewerView()
-{
-    ::InitializeCriticalSection(&ViewLock);
-}
+    : Picture(std::make_shared<Shown>())
+{ }
 
 CVandrelViewerView::~CVandrelViewerView()
 {
     if (Window != nullptr)
         ::DestroyWindow(Window);
-    ::DeleteCriticalSection(&ViewLock);
 }
 
 HWND CVandrelViewerView::Create(HWND parent, const RECT &rect, DWORD style, DWORD exStyle)
@@ -205,111 +232,78 @@ LRESULT CVandrelViewerView::ProcessWindowMessage(UINT message, WPARAM wParam, LP
     }
 }
 
-void CVandrelViewerView::makeBackBuffer()
+// A client area without pixels gets no bitmap; the next WM_SIZE with an area makes one.
+GpBitmap *CVandrelViewerView::makeBitmap() const
 {
     RECT client {};
     ::GetClientRect(Window, &client);
     GpGraphics *reference = nullptr;
     GdipCreateFromHWND(Window, &reference);
-    // A client area without pixels gets no bitmap; the next WM_SIZE with an area makes one.
-    BackBuffer = nullptr;
+    GpBitmap *bitmap = nullptr;
     if (reference != nullptr && client.right > 0 && client.bottom > 0)
-        GdipCreateBitmapFromGraphics(client.right, client.bottom, reference, &BackBuffer);
+        GdipCreateBitmapFromGraphics(client.right, client.bottom, reference, &bitmap);
     if (reference != nullptr)
         GdipDeleteGraphics(reference);
+    return bitmap;
+}
+
+// Both pictures take the client area's size: the BackBuffer, and a blank one for the picture
+// shown, which the render that follows on this thread replaces before any paint can show it.
+// The caller holds ViewLock.
+void CVandrelViewerView::rebuildBuffers()
+{
+    release(Drawing->BackBuffer, GdipDisposeImage);
+    Drawing->BackBuffer = makeBitmap();
+    Drawing->Unshown = false;
+    GpBitmap *previous = makeBitmap();
+    {
+        std::scoped_lock lock(Picture->PictureLock);
+        std::swap(Picture->Image, previous);
+    }
+    release(previous, GdipDisposeImage);
 }
 
 LRESULT CVandrelViewerView::OnCreate()
 {
     ::SetClassLongPtrW(Window, GCLP_HBRBACKGROUND, 0);
+    auto canvas = std::make_shared<Canvas>(Window, Picture, Receiver);
+    Drawing = canvas;
     {
-        ScopedLock lock(ViewLock);
-        makeBackBuffer();
-        GdipCreateSolidFill(BackgroundColour, &BackgroundBrush);
-        GdipCreatePen1(TraceColour, 1.0F, UnitWorld, &TracePen);
-        GdipCreatePen1(GraticuleColour, 1.0F, UnitWorld, &BorderPen);
-        if (GdipCreatePen1(GraticuleColour, 1.0F, UnitWorld, &GridPen) == Ok)
-            GdipSetPenDashArray(GridPen, GridDashes, 2);
-        GdipCreateSolidFill(TextColour, &TextBrush);
-        TextFont = makeTextFont();
-        DrawingReady = true;
+        std::scoped_lock lock(canvas->ViewLock);
+        rebuildBuffers();
+        GdipCreateSolidFill(BackgroundColour, &canvas->BackgroundBrush);
+        GdipCreatePen1(TraceColour, 1.0F, UnitWorld, &canvas->TracePen);
+        GdipCreatePen1(GraticuleColour, 1.0F, UnitWorld, &canvas->BorderPen);
+        if (GdipCreatePen1(GraticuleColour, 1.0F, UnitWorld, &canvas->GridPen) == Ok)
+            GdipSetPenDashArray(canvas->GridPen, GridDashes, 2);
+        GdipCreateSolidFill(TextColour, &canvas->TextBrush);
+        canvas->TextFont = makeTextFont();
     }
 
-    FrameEventHandle = Receiver != nullptr ? Receiver->frameEvent() : nullptr;
-    auto link = std::make_shared<ThreadLink>();
-    link->View = this;
-    link->Receiver = Receiver;
-    link->FrameEvent = FrameEventHandle;
-    // The thread holds its own reference to the link, released when it ends.
-    auto *threadLink = new (std::nothrow) std::shared_ptr<ThreadLink>(link);
-    const uintptr_t thread = threadLink == nullptr
-        ? 0
-        : ::_beginthreadex(nullptr, 0, &CVandrelViewerView::RenderThreadProc, threadLink, 0,
-                           nullptr);
-    if (thread == 0) {
-        delete threadLink;
+    try {
+        RenderThread.start(canvas, Receiver != nullptr ? Receiver->frameEvent() : nullptr);
+    } catch (const std::system_error &) {
         ThreadStartFailed = true;
         return -1;
-    }
-    RenderThreadHandle = reinterpret_cast<HANDLE>(thread);
-    Link = std::move(link);
-    return 0;
-}
-
-unsigned __stdcall CVandrelViewerView::RenderThreadProc(void *parameter)
-{
-    const std::shared_ptr<ThreadLink> link =
-        std::move(*static_cast<std::shared_ptr<ThreadLink> *>(parameter));
-    delete static_cast<std::shared_ptr<ThreadLink> *>(parameter);
-    for (;;) {
-        {
-            std::scoped_lock lock(link->Mutex);
-            if (link->Abandoned || link->View->RenderRunFlag.load() == 0)
-                break;
-        }
-        if (!link->FrameEvent) {
-            ::Sleep(NoEventPauseMs);
-            continue;
-        }
-        link->FrameEvent->wait();
-
-        // Copied outside the ViewLock: the receiver's lock may be held for a whole block, and
-        // a paint or resize must not wait for that.
-        ScopeFrame latest;
-        if (link->Receiver != nullptr)
-            latest.fillFrom(*link->Receiver);
-
-        std::scoped_lock lock(link->Mutex);
-        if (link->Abandoned)
-            break;
-        CVandrelViewerView &view = *link->View;
-        {
-            ScopedLock viewLock(view.ViewLock);
-            view.DisplayFrame = latest;
-        }
-        view.RenderFrame();
-        ::InvalidateRect(view.Window, nullptr, FALSE);
     }
     return 0;
 }
 
 LRESULT CVandrelViewerView::OnSize()
 {
+    if (!Drawing)
+        return 0;
     {
-        ScopedLock lock(ViewLock);
-        if (!DrawingReady)
+        std::scoped_lock lock(Drawing->ViewLock);
+        if (Drawing->BackgroundBrush == nullptr)
             return 0;
-        if (BackBuffer != nullptr)
-            GdipDisposeImage(BackBuffer);
-        makeBackBuffer();
+        rebuildBuffers();
     }
     RenderFrame();
-    ::InvalidateRect(Window, nullptr, FALSE);
     return 0;
 }
 
-// Takes the ViewLock, unlike a bare copy: the RenderThread may be drawing into the BackBuffer,
-// and a bitmap is not safe to read while it is written.
+// Copies the shown picture under PictureLock, which a render never holds while it draws.
 LRESULT CVandrelViewerView::OnPaint()
 {
     PAINTSTRUCT paint {};
@@ -317,25 +311,30 @@ LRESULT CVandrelViewerView::OnPaint()
     GpGraphics *graphics = nullptr;
     GdipCreateFromHDC(dc, &graphics);
     if (graphics != nullptr) {
-        ScopedLock lock(ViewLock);
         UINT width = 0;
         UINT height = 0;
-        if (BackBuffer != nullptr) {
-            GdipGetImageWidth(BackBuffer, &width);
-            GdipGetImageHeight(BackBuffer, &height);
-            GdipDrawImageI(graphics, BackBuffer, 0, 0);
+        {
+            std::scoped_lock lock(Picture->PictureLock);
+            if (Picture->Image != nullptr) {
+                GdipGetImageWidth(Picture->Image, &width);
+                GdipGetImageHeight(Picture->Image, &height);
+                GdipDrawImageI(graphics, Picture->Image, 0, 0);
+            }
         }
         // The class has no background brush: whatever no picture covers is filled here, or it
         // would show what was on the screen before.
         RECT client {};
         ::GetClientRect(Window, &client);
-        if (BackgroundBrush != nullptr) {
+        GpSolidFill *background = nullptr;
+        if ((client.right > static_cast<LONG>(width) || client.bottom > static_cast<LONG>(height))
+            && GdipCreateSolidFill(BackgroundColour, &background) == Ok) {
             if (client.right > static_cast<LONG>(width))
-                GdipFillRectangleI(graphics, BackgroundBrush, static_cast<INT>(width), 0,
+                GdipFillRectangleI(graphics, background, static_cast<INT>(width), 0,
                                    client.right - static_cast<INT>(width), client.bottom);
             if (client.bottom > static_cast<LONG>(height))
-                GdipFillRectangleI(graphics, BackgroundBrush, 0, static_cast<INT>(height),
-                                   client.right, client.bottom - static_cast<INT>(height));
+                GdipFillRectangleI(graphics, background, 0, static_cast<INT>(height), client.right,
+                                   client.bottom - static_cast<INT>(height));
+            GdipDeleteBrush(background);
         }
         GdipDeleteGraphics(graphics);
     }
@@ -343,123 +342,90 @@ LRESULT CVandrelViewerView::OnPaint()
     return 0;
 }
 
-// The thread goes first: it uses the drawing objects until it ends. A thread that overruns the
-// stop is disowned under the link's mutex rather than terminated: terminated, it could leave the
-// ViewLock or the frame event's own lock held for good.
+// The thread goes first: it uses the drawing objects until it ends. One that overruns the stop
+// is abandoned rather than terminated, which could leave a lock held for good; it keeps the
+// canvas it co-owns and reaches neither the view nor the receiver again.
 LRESULT CVandrelViewerView::OnDestroy()
 {
-    if (RenderThreadHandle != nullptr) {
-        RenderRunFlag.store(0);
-        if (FrameEventHandle)
-            FrameEventHandle->set();
-        if (::WaitForSingleObject(RenderThreadHandle, StopTimeoutMs) != WAIT_OBJECT_0) {
-            std::scoped_lock lock(Link->Mutex);
-            Link->Abandoned = true;
-        }
-        ::CloseHandle(RenderThreadHandle);
-        RenderThreadHandle = nullptr;
+    const bool ended = RenderThread.stop();
+    if (Drawing && ended) {
+        Canvas &canvas = *Drawing;
+        std::scoped_lock lock(canvas.ViewLock);
+        release(canvas.TextFont, GdipDeleteFont);
+        release(canvas.TextBrush, GdipDeleteBrush);
+        release(canvas.GridPen, GdipDeletePen);
+        release(canvas.BorderPen, GdipDeletePen);
+        release(canvas.TracePen, GdipDeletePen);
+        release(canvas.BackBuffer, GdipDisposeImage);
+        release(canvas.BackgroundBrush, GdipDeleteBrush);
     }
-    RenderRunFlag.store(0);
-
-    ScopedLock lock(ViewLock);
-    if (TextFont != nullptr) {
-        GdipDeleteFont(TextFont);
-        TextFont = nullptr;
-    }
-    if (TextBrush != nullptr) {
-        GdipDeleteBrush(TextBrush);
-        TextBrush = nullptr;
-    }
-    if (GridPen != nullptr) {
-        GdipDeletePen(GridPen);
-        GridPen = nullptr;
-    }
-    if (BorderPen != nullptr) {
-        GdipDeletePen(BorderPen);
-        BorderPen = nullptr;
-    }
-    if (TracePen != nullptr) {
-        GdipDeletePen(TracePen);
-        TracePen = nullptr;
-    }
-    if (BackBuffer != nullptr) {
-        GdipDisposeImage(BackBuffer);
-        BackBuffer = nullptr;
-    }
-    if (BackgroundBrush != nullptr) {
-        GdipDeleteBrush(BackgroundBrush);
-        BackgroundBrush = nullptr;
-    }
-    DrawingReady = false;
+    Drawing.reset();
+    std::scoped_lock lock(Picture->PictureLock);
+    release(Picture->Image, GdipDisposeImage);
     return 0;
 }
 
 void CVandrelViewerView::RenderFrame()
 {
+    if (!Drawing)
+        return;
+    Drawing->renderNow();
+    ::InvalidateRect(Window, nullptr, FALSE);
+}
+
+// The caller holds ViewLock.
+void CVandrelViewerView::Canvas::draw()
+{
     namespace G = WaveformGeometry;
-    const bool running = Receiver != nullptr && Receiver->isRunning();
-    const int port = running ? Receiver->currentPort() : -1;
+    if (BackBuffer == nullptr || BackgroundBrush == nullptr)
+        return;
+    const OverlayLines lines =
+        overlayLines(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port);
 
     GpGraphics *surface = nullptr;
-    GpGraphics *windowSurface = nullptr;
-    {
-        ScopedLock lock(ViewLock);
-        if (BackBuffer == nullptr || !DrawingReady)
-            return;
-        const OverlayLines lines = overlayLines(DisplayFrame, running, port);
+    GdipGetImageGraphicsContext(BackBuffer, &surface);
+    if (surface == nullptr)
+        return;
+    GdipSetSmoothingMode(surface, SmoothingModeHighQuality);
+    UINT width = 0;
+    UINT height = 0;
+    GdipGetImageWidth(BackBuffer, &width);
+    GdipGetImageHeight(BackBuffer, &height);
+    const G::Area area = G::fitArea(static_cast<int>(width), static_cast<int>(height));
+    GdipFillRectangleI(surface, BackgroundBrush, 0, 0, static_cast<INT>(width),
+                       static_cast<INT>(height));
+    GdipScaleWorldTransform(
+        surface, static_cast<REAL>(static_cast<double>(area.Width) / G::LogicalWidth),
+        static_cast<REAL>(static_cast<double>(area.Height) / G::LogicalHeight), MatrixOrderPrepend);
 
-        GdipGetImageGraphicsContext(BackBuffer, &surface);
-        if (surface != nullptr) {
-            GdipSetSmoothingMode(surface, SmoothingModeHighQuality);
-            UINT width = 0;
-            UINT height = 0;
-            GdipGetImageWidth(BackBuffer, &width);
-            GdipGetImageHeight(BackBuffer, &height);
-            const G::Area area = G::fitArea(static_cast<int>(width), static_cast<int>(height));
-            GdipFillRectangleI(surface, BackgroundBrush, 0, 0, static_cast<INT>(width),
-                               static_cast<INT>(height));
-            GdipScaleWorldTransform(
-                surface, static_cast<REAL>(static_cast<double>(area.Width) / G::LogicalWidth),
-                static_cast<REAL>(static_cast<double>(area.Height) / G::LogicalHeight),
-                MatrixOrderPrepend);
-
-            constexpr int Min = G::GraticuleMin;
-            constexpr int Max = G::GraticuleMax;
-            GdipDrawLineI(surface, BorderPen, Min, Min, Max, Min);
-            GdipDrawLineI(surface, BorderPen, Max, Min, Max, Max);
-            GdipDrawLineI(surface, BorderPen, Max, Max, Min, Max);
-            GdipDrawLineI(surface, BorderPen, Min, Max, Min, Min);
-            for (int k = G::Division; k < G::GraticuleSide; k += G::Division) {
-                GdipDrawLineI(surface, GridPen, k + Min, Min, k + Min, Max);
-                GdipDrawLineI(surface, GridPen, Min, k + Min, Max, k + Min);
-            }
-
-            const auto sample = [this](int i) {
-                return DisplayFrame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)];
-            };
-            int previousY = G::traceY(sample(0));
-            for (int i = 1; i < G::SampleCount; ++i) {
-                const int y = G::traceY(sample(i));
-                GdipDrawLineI(surface, TracePen, G::traceX(i - 1), previousY, G::traceX(i), y);
-                previousY = y;
-            }
-
-            for (int line = 0; line < G::TextLineCount; ++line) {
-                const std::u16string &text = lines[static_cast<std::size_t>(line)];
-                const RectF origin(static_cast<REAL>(G::TextLeft),
-                                   static_cast<REAL>(G::textTop(line)), 0.0F, 0.0F);
-                GdipDrawString(surface, reinterpret_cast<const WCHAR *>(text.c_str()),
-                               static_cast<INT>(text.size()), TextFont, &origin, nullptr,
-                               TextBrush);
-            }
-        }
-
-        GdipCreateFromHWND(Window, &windowSurface);
-        if (windowSurface != nullptr)
-            GdipDrawImageI(windowSurface, BackBuffer, 0, 0);
+    constexpr int Min = G::GraticuleMin;
+    constexpr int Max = G::GraticuleMax;
+    GdipDrawLineI(surface, BorderPen, Min, Min, Max, Min);
+    GdipDrawLineI(surface, BorderPen, Max, Min, Max, Max);
+    GdipDrawLineI(surface, BorderPen, Max, Max, Min, Max);
+    GdipDrawLineI(surface, BorderPen, Min, Max, Min, Min);
+    for (int k = G::Division; k < G::GraticuleSide; k += G::Division) {
+        GdipDrawLineI(surface, GridPen, k + Min, Min, k + Min, Max);
+        GdipDrawLineI(surface, GridPen, Min, k + Min, Max, k + Min);
     }
-    if (windowSurface != nullptr)
-        GdipDeleteGraphics(windowSurface);
-    if (surface != nullptr)
-        GdipDeleteGraphics(surface);
+
+    const auto sample = [this](int i) {
+        return DisplayFrame.Frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)];
+    };
+    int previousY = G::traceY(sample(0));
+    for (int i = 1; i < G::SampleCount; ++i) {
+        const int y = G::traceY(sample(i));
+        GdipDrawLineI(surface, TracePen, G::traceX(i - 1), previousY, G::traceX(i), y);
+        previousY = y;
+    }
+
+    for (int line = 0; line < G::TextLineCount; ++line) {
+        const std::u16string &text = lines[static_cast<std::size_t>(line)];
+        const RectF origin(static_cast<REAL>(G::TextLeft), static_cast<REAL>(G::textTop(line)),
+                           0.0F, 0.0F);
+        GdipDrawString(surface, reinterpret_cast<const WCHAR *>(text.c_str()),
+                       static_cast<INT>(text.size()), TextFont, &origin, nullptr, TextBrush);
+    }
+    GdipDeleteGraphics(surface);
+    Unshown = true;
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "ScopeFrame.h"
+#include "RenderLoop.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 namespace Gdiplus {
@@ -15,12 +14,11 @@ class GpPen;
 class GpFont;
 } // namespace Gdiplus
 
-class Event;
 class SerialReceiver;
 
 // The client window that shows the waveform. Every picture is made off-screen in BackBuffer, by
 // the RenderThread once per frame the receiver announces and by the window's thread after a size
-// change; a paint only copies the finished picture.
+// change, and then handed over to the picture a paint copies; a paint never waits for a render.
 class CVandrelViewerView
 {
 public:
@@ -39,11 +37,12 @@ public:
 
     BOOL PreTranslateMessage(MSG *) { return FALSE; }
 
-    // Draws DisplayFrame into the BackBuffer and copies the result onto the window.
+    // On the window's thread: draws DisplayFrame with the receiver's state now and shows it.
     void RenderFrame();
 
 private:
-    struct ThreadLink;
+    struct Canvas;
+    struct Shown;
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -53,28 +52,15 @@ private:
     LRESULT OnPaint();
     LRESULT OnDestroy();
 
-    static unsigned __stdcall RenderThreadProc(void *parameter);
-    void renderPass(ThreadLink &link);
-    void makeBackBuffer();
+    Gdiplus::GpBitmap *makeBitmap() const;
+    void rebuildBuffers();
 
     HWND Window = nullptr;
-    Gdiplus::GpSolidFill *BackgroundBrush = nullptr;
-    Gdiplus::GpPen *TracePen = nullptr;
-    Gdiplus::GpPen *BorderPen = nullptr;
-    Gdiplus::GpPen *GridPen = nullptr;
-    Gdiplus::GpSolidFill *TextBrush = nullptr;
-    Gdiplus::GpFont *TextFont = nullptr;
-    // Null while the client area has no pixels; DrawingReady tells that OnCreate has run.
-    Gdiplus::GpBitmap *BackBuffer = nullptr;
     SerialReceiver *Receiver = nullptr;
-    ScopeFrame DisplayFrame;
-    HANDLE RenderThreadHandle = nullptr;
-    std::atomic<int> RenderRunFlag {1};
-    std::shared_ptr<Event> FrameEventHandle;
-    // Guards BackBuffer, the drawing objects and DisplayFrame.
-    CRITICAL_SECTION ViewLock;
-
-    bool DrawingReady = false;
+    RenderLoop RenderThread;
+    // The last finished picture, which a paint copies; the drawing objects, BackBuffer and
+    // DisplayFrame, shared with the RenderThread, which may outlive the view once abandoned.
+    std::shared_ptr<Shown> Picture;
+    std::shared_ptr<Canvas> Drawing;
     bool ThreadStartFailed = false;
-    std::shared_ptr<ThreadLink> Link;
 };

@@ -3,7 +3,6 @@
 #include "CAboutDlg.h"
 #include "CommandTable.h"
 #include "DisplayText.h"
-#include "PortFailureText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,15 +18,10 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-const QString ReadyText = u"Ready"_s;
-}
-
 CMainFrame::CMainFrame()
     : View(this)
     , CommandBar(this)
     , SettingDlg(this)
-    , IdleText(ReadyText)
 {
     setWindowTitle(u"VandrelViewer"_s);
 }
@@ -45,10 +39,8 @@ CMainFrame::~CMainFrame()
 bool CMainFrame::OnCreate()
 {
     // The receive thread reports a vanished port; the report is shown from the window's thread.
-    Receiver.setPortLostHandler([this](const PortFailure &failure) {
-        QMetaObject::invokeMethod(
-            this, [this, failure] { onPortLost(failure); }, Qt::QueuedConnection);
-    });
+    Rules.watchLostPort(
+        [this] { QMetaObject::invokeMethod(this, &CMainFrame::OnPortLost, Qt::QueuedConnection); });
     try {
         Receiver.start();
     } catch (const ReceiverError &error) {
@@ -56,7 +48,7 @@ bool CMainFrame::OnCreate()
     }
 
     SettingDlg.SelectedPort = 0;
-    openPortAndReport(SettingDlg.SelectedPort);
+    Rules.openPort(SettingDlg.SelectedPort);
 
     createCommands();
     createMenuBar();
@@ -132,13 +124,11 @@ void CMainFrame::createMenuBar()
         }
         // While any menu is open the status bar shows prompts instead of its idle text.
         connect(menu, &QMenu::aboutToShow, this, [this] {
-            ++OpenMenus;
-            MenuPrompt.clear();
+            Rules.menuOpened();
             showStatus();
         });
         connect(menu, &QMenu::aboutToHide, this, [this] {
-            OpenMenus = std::max(0, OpenMenus - 1);
-            MenuPrompt.clear();
+            Rules.menuClosed();
             showStatus();
         });
     }
@@ -191,60 +181,32 @@ QAction *CMainFrame::commandAction(int id) const
 
 QString CMainFrame::statusText() const
 {
-    return StatusLine;
+    return QString::fromStdU16String(Rules.statusLine());
 }
 
 void CMainFrame::showStatus()
 {
-    // A port's path and the system's reason may hold anything, line breaks included.
-    StatusLine = oneLine(OpenMenus > 0 ? MenuPrompt : IdleText);
     if (StatusText == nullptr)
         return;
+    const QString line = statusText();
     const QString shown =
-        StatusText->fontMetrics().elidedText(StatusLine, Qt::ElideRight, StatusText->width());
+        StatusText->fontMetrics().elidedText(line, Qt::ElideRight, StatusText->width());
     StatusText->setText(shown);
-    statusBar()->setToolTip(shown == StatusLine ? QString() : plainToolTip(StatusLine));
-}
-
-void CMainFrame::openPortAndReport(int index)
-{
-    if (Receiver.openPort(index))
-        IdleText = ReadyText;
-    else
-        IdleText = portFailureText(Receiver.lastFailure());
-    showStatus();
-}
-
-void CMainFrame::onPortLost(const PortFailure &failure)
-{
-    View.OnAcquisitionChanged();
-    // A report that was overtaken by a successful reopen no longer describes the port.
-    if (Receiver.currentPort() >= 0)
-        return;
-    IdleText = portFailureText(failure);
-    showStatus();
+    statusBar()->setToolTip(shown == line ? QString() : plainToolTip(line));
 }
 
 void CMainFrame::OnConnect()
 {
-    if (Receiver.isRunning()) {
-        Receiver.pause();
-    } else {
-        openPortAndReport(SettingDlg.SelectedPort);
-        Receiver.run();
-    }
-    View.OnAcquisitionChanged();
+    Rules.connect(SettingDlg.SelectedPort);
+    showState();
 }
 
 void CMainFrame::OnSettings()
 {
     const int previous = SettingDlg.SelectedPort;
     SettingDlg.exec();
-    if (SettingDlg.SelectedPort != previous) {
-        Receiver.pause();
-        openPortAndReport(SettingDlg.SelectedPort);
-        View.OnAcquisitionChanged();
-    }
+    if (Rules.settingsClosed(previous, SettingDlg.SelectedPort))
+        showState();
 }
 
 void CMainFrame::OnToggleToolBar()
@@ -274,12 +236,27 @@ void CMainFrame::OnExit()
 
 void CMainFrame::OnClear() { }
 
+// A lost port stopped acquisition, which the overlay shows even where a reopen overtook the report
+// and the status line keeps its text.
+void CMainFrame::OnPortLost()
+{
+    Rules.portLost();
+    showState();
+}
+
+// The first overlay line tells the receiver's state at once, not only with the next frame.
+void CMainFrame::showState()
+{
+    showStatus();
+    View.OnAcquisitionChanged();
+}
+
 bool CMainFrame::event(QEvent *event)
 {
     // Prompts belong to open menus only; hovering a toolbar button leaves the status bar alone.
     if (event->type() == QEvent::StatusTip) {
-        if (OpenMenus > 0) {
-            MenuPrompt = static_cast<QStatusTipEvent *>(event)->tip();
+        if (Rules.menuOpen()) {
+            Rules.menuPrompt(static_cast<QStatusTipEvent *>(event)->tip().toStdU16String());
             showStatus();
         }
         return true;

@@ -2,6 +2,7 @@
 
 #include "CSettingDlg.h"
 #include "CVandrelViewerView.h"
+#include "FrameRules.h"
 #include "SerialReceiver.h"
 
 #include <QMainWindow>
@@ -59,9 +60,9 @@ private:
     void createStatusBar();
     bool failCreation(const QString &text);
     QSize defaultSize() const;
-    void openPortAndReport(int index);
-    void onPortLost(const PortFailure &failure);
+    void OnPortLost();
     void showStatus();
+    void showState();
 
     // Destroyed in reverse order, so the receiver goes before the view. The destructor stops the
     // view's thread first; one that overruns that stop is cut off from the receiver as well, so
@@ -70,15 +71,11 @@ private:
     QMenuBar CommandBar;
     SerialReceiver Receiver;
     CSettingDlg SettingDlg;
+    // After the receiver, so it goes first: from then on a lost port wakes nobody.
+    FrameRules Rules {Receiver};
 
     std::map<int, QAction *> Actions;
     QToolBar *ToolBar = nullptr;
     QLabel *StatusText = nullptr;
     bool ToolBarVisible = true;
-    int OpenMenus = 0;
-    QString MenuPrompt;
-    // What the status bar shows when no menu is open: "Ready", or why the port is not usable
-    // until the next successful open.
-    QString IdleText;
-    QString StatusLine;
 };

@@ -2,7 +2,6 @@
 
 #include "CAboutDlg.h"
 #include "CommandDefinitions.h"
-#include "PortFailureMessage.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -32,17 +31,6 @@ static_assert(ID_FILE_NEW == IdFileNew && ID_FILE_OPEN == IdFileOpen
 std::wstring toWide(std::u16string_view text)
 {
     return {text.begin(), text.end()};
-}
-
-// The status bar shows one line; a system text may end in a line break or hold a tab.
-std::wstring oneLine(std::wstring text)
-{
-    for (wchar_t &c : text)
-        if (c < L' ')
-            c = L' ';
-    while (!text.empty() && text.back() == L' ')
-        text.pop_back();
-    return text;
 }
 
 } // namespace
@@ -104,7 +92,7 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
     const LRESULT result = frame->ProcessWindowMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        frame->ReportWindow.store(nullptr);
+        frame->Rules.stopWatching();
         frame->Window = nullptr;
     }
     return result;
@@ -186,15 +174,7 @@ LRESULT CMainFrame::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPa
 LRESULT CMainFrame::OnCreate()
 {
     // Reports from the receive thread reach the window as a posted message.
-    ReportWindow.store(Window);
-    Receiver.setPortLostHandler([this](const PortFailure &failure) {
-        {
-            std::scoped_lock lock(LostLock);
-            LostPort = failure;
-        }
-        if (HWND window = ReportWindow.load())
-            ::PostMessageW(window, WM_PORTLOST, 0, 0);
-    });
+    Rules.watchLostPort([window = Window] { ::PostMessageW(window, WM_PORTLOST, 0, 0); });
     try {
         Receiver.start();
     } catch (const ReceiverError &error) {
@@ -203,9 +183,8 @@ LRESULT CMainFrame::OnCreate()
         return -1;
     }
 
-    IdleText = toWide(CommandDefinitions::ReadyText);
     SettingDlg.SelectedPort = 0;
-    openPortAndReport(SettingDlg.SelectedPort);
+    Rules.openPort(SettingDlg.SelectedPort);
 
     // A plain menu stands in for the command bar: the window was created with menu 128, which
     // stays the window's own.
@@ -369,11 +348,11 @@ void CMainFrame::createMenuPictures()
 void CMainFrame::createStatusBar()
 {
     StatusBar = ::CreateWindowExW(
-        0, STATUSCLASSNAMEW, IdleText.c_str(),
+        0, STATUSCLASSNAMEW, toWide(Rules.statusLine()).c_str(),
         WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | SBARS_SIZEGRIP, 0, 0, 0, 0,
         Window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ATL_IDW_STATUS_BAR)),
         _Module.GetModuleInstance(), nullptr);
-    showIdleText();
+    showStatus();
 }
 
 void CMainFrame::UpdateLayout()
@@ -436,18 +415,23 @@ void CMainFrame::OnMenuSelect(WPARAM wParam, LPARAM lParam)
         return;
     const UINT flags = HIWORD(wParam);
     if (flags == 0xFFFF && lParam == 0) {
+        Rules.menuClosed();
         ::SendMessageW(StatusBar, SB_SIMPLE, FALSE, 0);
+        showStatus();
         return;
     }
-    std::wstring prompt;
+    // The system tells no opening, only the first highlight, and one close for the whole menu.
+    if (!Rules.menuOpen())
+        Rules.menuOpened();
+    std::u16string prompt;
     if ((flags & (MF_POPUP | MF_SEPARATOR)) == 0) {
         const std::wstring description = descriptionOf(LOWORD(wParam));
-        const std::u16string text(description.begin(), description.end());
-        prompt = toWide(CommandDefinitions::prompt(text));
+        prompt = CommandDefinitions::prompt(std::u16string(description.begin(), description.end()));
     }
+    Rules.menuPrompt(prompt);
     ::SendMessageW(StatusBar, SB_SIMPLE, TRUE, 0);
     ::SendMessageW(StatusBar, SB_SETTEXTW, SB_SIMPLEID | SBT_NOBORDERS,
-                   reinterpret_cast<LPARAM>(prompt.c_str()));
+                   reinterpret_cast<LPARAM>(toWide(Rules.statusLine()).c_str()));
 }
 
 LRESULT CMainFrame::OnNotify(NMHDR *header)
@@ -471,57 +455,40 @@ LRESULT CMainFrame::OnNotify(NMHDR *header)
     return ::DefWindowProcW(Window, WM_NOTIFY, header->idFrom, reinterpret_cast<LPARAM>(header));
 }
 
-void CMainFrame::showIdleText()
+// The idle text; a menu's prompts are shown in the bar's simple mode, over it.
+void CMainFrame::showStatus()
 {
-    if (StatusBar != nullptr)
-        ::SendMessageW(StatusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(IdleText.c_str()));
+    if (StatusBar != nullptr && !Rules.menuOpen())
+        ::SendMessageW(StatusBar, SB_SETTEXTW, 0,
+                       reinterpret_cast<LPARAM>(toWide(Rules.statusLine()).c_str()));
 }
 
-void CMainFrame::openPortAndReport(int index)
+// After a command or a lost port: the status line, and at once the overlay's first line, which
+// would otherwise wait for a frame that a stopped receiver does not send.
+void CMainFrame::showState()
 {
-    if (Receiver.openPort(index))
-        IdleText = toWide(CommandDefinitions::ReadyText);
-    else
-        IdleText = oneLine(toWide(portFailureMessage(Receiver.lastFailure())));
-    showIdleText();
+    showStatus();
+    View.RenderFrame();
 }
 
 void CMainFrame::OnPortLost()
 {
-    std::optional<PortFailure> failure;
-    {
-        std::scoped_lock lock(LostLock);
-        failure.swap(LostPort);
-    }
-    // A report that was overtaken by a successful reopen no longer describes the port.
-    if (!failure || Receiver.currentPort() >= 0)
-        return;
-    IdleText = oneLine(toWide(portFailureMessage(*failure)));
-    showIdleText();
-    View.RenderFrame();
-}
-
-void CMainFrame::OnConnect()
-{
-    if (Receiver.isRunning()) {
-        Receiver.pause();
-    } else {
-        openPortAndReport(SettingDlg.SelectedPort);
-        Receiver.run();
-    }
-    // The first overlay line tells the new state at once, not only with the next frame.
-    View.RenderFrame();
+    Rules.portLost();
+    showState();
 }
 
 void CMainFrame::OnSettings()
 {
     const int previous = SettingDlg.SelectedPort;
     SettingDlg.DoModal(Window);
-    if (SettingDlg.SelectedPort != previous) {
-        Receiver.pause();
-        openPortAndReport(SettingDlg.SelectedPort);
-        View.RenderFrame();
-    }
+    if (Rules.settingsClosed(previous, SettingDlg.SelectedPort))
+        showState();
+}
+
+void CMainFrame::OnConnect()
+{
+    Rules.connect(SettingDlg.SelectedPort);
+    showState();
 }
 
 void CMainFrame::OnToggleToolBar()

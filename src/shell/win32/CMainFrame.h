@@ -3,13 +3,11 @@
 #include "AppModule.h"
 #include "CSettingDlg.h"
 #include "CVandrelViewerView.h"
+#include "FrameRules.h"
 #include "SerialReceiver.h"
 
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,8 +53,8 @@ private:
     void createMenuPictures();
     void createStatusBar();
     void UpdateLayout();
-    void openPortAndReport(int index);
-    void showIdleText();
+    void showStatus();
+    void showState();
     std::wstring descriptionOf(int id) const;
 
     // Declaration order is destruction order in reverse: the receiver outlives nothing that
@@ -64,6 +62,9 @@ private:
     CVandrelViewerView View;
     SerialReceiver Receiver;
     CSettingDlg SettingDlg;
+    // Destroyed before the receiver stops its thread, so where a lost port is reported lives
+    // with that thread, not here: a port lost while the program closes reaches nothing freed.
+    FrameRules Rules {Receiver};
 
     HWND Window = nullptr;
     HWND ReBar = nullptr;
@@ -74,14 +75,6 @@ private:
     std::vector<HBITMAP> MenuPictures;
     bool ToolBarChecked = true;
     bool StatusBarChecked = true;
-    // What the status bar shows when no menu is open: "Ready", or why the port is not usable
-    // until the next successful open.
-    std::wstring IdleText;
-
-    // The receive thread reports a lost port through a posted message; the report waits here.
-    std::atomic<HWND> ReportWindow {nullptr};
-    std::mutex LostLock;
-    std::optional<PortFailure> LostPort;
 };
 
 // One process-wide flag, flipped by every toolbar toggle.
