@@ -1,15 +1,17 @@
 #include "WaveformRenderer.h"
 
 #include "ScopeFrame.h"
-#include "TraceStroker.h"
+#include "TraceRasteriser.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 using namespace WaveformGeometry;
 
@@ -110,12 +112,44 @@ TraceLines traceLines(const ScopeFrame &frame)
     return lines;
 }
 
+// The trace is drawn by the project's own rasteriser wherever it can promise the pixels: a solid,
+// opaque, flat-ended pen wider than a device pixel on both axes, into pixels that take an opaque
+// colour as they are. A thinner pen is the toolkit's hairline, which it draws its own way.
+bool rasterisable(const QImage &target, const QPen &pen, const Scale &scale)
+{
+    const QBrush &brush = pen.brush();
+    return (target.format() == QImage::Format_RGB32
+            || target.format() == QImage::Format_ARGB32_Premultiplied)
+        && pen.style() == Qt::SolidLine && pen.capStyle() == Qt::FlatCap && !pen.isCosmetic()
+        && brush.style() == Qt::SolidPattern && brush.isOpaque() && brush.transform().isIdentity()
+        && pen.widthF() * std::min(scale.X, scale.Y) > 1;
+}
+
 // One line at a time, as the picture is defined: where segments meet, the later one blends over
 // the earlier.
-void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const ScopeFrame &frame)
+void drawTrace(QImage &target, const WaveformRenderer::Tools &tools, const ScopeFrame &frame,
+               const Scale &scale)
 {
+    const TraceLines lines = traceLines(frame);
+    if (rasterisable(target, tools.Trace, scale)) {
+        std::array<TraceRasteriser::Segment, std::tuple_size_v<TraceLines>> segments;
+        std::transform(lines.begin(), lines.end(), segments.begin(), [](const QLine &line) {
+            return TraceRasteriser::Segment {double(line.x1()), double(line.y1()),
+                                             double(line.x2()), double(line.y2())};
+        });
+        const QTransform device = deviceTransform(scale);
+        TraceRasteriser rasteriser(device.m11(), device.m22(), device.dx(), device.dy(),
+                                   tools.Trace.widthF(), tools.Trace.color().rgb());
+        rasteriser.draw({reinterpret_cast<std::uint32_t *>(target.bits()),
+                         target.bytesPerLine() / 4, target.width(), target.height()},
+                        segments.data(), segments.size());
+        return;
+    }
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::Antialiasing);
+    applyTransform(painter, scale);
     painter.setPen(tools.Trace);
-    for (const QLine &line : traceLines(frame))
+    for (const QLine &line : lines)
         painter.drawLine(line);
 }
 
@@ -282,15 +316,20 @@ void WaveformRenderer::renderDirect(QImage &target, const Tools &tools, const Sc
     if (target.isNull())
         return;
     QImage surface = surfaceOn(target.bits(), target);
+    const Area area = fitArea(target.width(), target.height());
+    {
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(surface.rect(), tools.Background);
+        if (area.Width == 0 || area.Height == 0)
+            return;
+        applyTransform(painter, scaleFor(area));
+        drawGraticule(painter, tools);
+    }
+    drawTrace(surface, tools, frame, scaleFor(area));
     QPainter painter(&surface);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(surface.rect(), tools.Background);
-    const Area area = fitArea(target.width(), target.height());
-    if (area.Width == 0 || area.Height == 0)
-        return;
     applyTransform(painter, scaleFor(area));
-    drawGraticule(painter, tools);
-    drawTrace(painter, tools, frame);
     drawTexts(painter, tools, texts);
 }
 
@@ -542,15 +581,8 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     Shown = lines;
 
     const Scale scale = scaleFor(area);
-    const TraceLines segments = traceLines(frame);
-    if (!TraceStroker::stroke(target, tools.Trace, deviceTransform(scale), segments.data(),
-                              static_cast<int>(segments.size()))) {
-        QImage surface = surfaceOn(target.bits(), target);
-        QPainter painter(&surface);
-        painter.setRenderHint(QPainter::Antialiasing);
-        applyTransform(painter, scale);
-        drawTrace(painter, tools, frame);
-    }
+    QImage surface = surfaceOn(target.bits(), target);
+    drawTrace(surface, tools, frame, scale);
     TraceArea = traceBounds(frame, tools.Trace, scale, Layer.rect());
     for (const QRect &rect : TraceArea)
         changed |= rect;
