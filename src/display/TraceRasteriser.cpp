@@ -41,6 +41,25 @@ inline std::uint32_t blend(std::uint32_t colour, std::uint32_t pixel, std::uint3
     return divideBy255(rb) | (divideBy255(ag) << 8);
 }
 
+// A share of a pixel, 0 to 1, as a level of 0 to 255.
+inline std::uint32_t level(double coverage)
+{
+    return static_cast<std::uint32_t>(std::clamp(coverage, 0.0, 1.0) * 255.0 + 0.5);
+}
+
+// The integral of clamp(s, 0, 1) from 0 to s.
+inline double rampIntegral(double s)
+{
+    return s <= 0 ? 0 : s >= 1 ? s - 0.5 : s * s * 0.5;
+}
+
+// The mean over a row of clamp(x - column, 0, 1) for an edge whose x sweeps evenly from `low`
+// to `high` down the row: the share of the column left of the edge.
+inline double sweptShare(double low, double high, double inverseStep, int column)
+{
+    return (rampIntegral(high - column) - rampIntegral(low - column)) * inverseStep;
+}
+
 } // namespace
 
 TraceRasteriser::TraceRasteriser(double scaleX, double scaleY, double offsetX, double offsetY,
@@ -117,26 +136,100 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
     const int lastRow =
         std::min(pixels.Height - 1,
                  static_cast<int>(std::ceil(std::min(bottom, double(pixels.Height)))) - 1);
-    for (int j = firstRow; j <= lastRow; ++j) {
-        const double rowTop = j;
-        const double rowBottom = j + 1.0;
-        CellFirst = width + 1;
-        CellLast = -1;
-        for (int e = 0; e < edgeCount; ++e) {
-            const Edge &edge = edges[e];
-            if (edge.Bottom <= rowTop || edge.Top >= rowBottom)
-                continue;
-            const double ya = std::max(rowTop, edge.Top);
-            const double yb = std::min(rowBottom, edge.Bottom);
-            const double xa =
-                std::clamp(edge.X + (ya - edge.Top) * edge.Slope, edge.Left, edge.Right);
-            const double xb =
-                std::clamp(edge.X + (yb - edge.Top) * edge.Slope, edge.Left, edge.Right);
-            addPiece(xa, xb, (yb - ya) * edge.Sign, width);
+
+    // Rows wholly between the second and the third corner from the top meet just two edges, and
+    // those are parallel: there the line's section is a run of one width sliding along a slope.
+    // Where that run's ends each stay inside one column of a row, the row is two blended pixels
+    // around a filled run; every other row goes the general way.
+    double sortedY[4] = {cornerY[0], cornerY[1], cornerY[2], cornerY[3]};
+    std::sort(sortedY, sortedY + 4);
+    int runFirst = std::max(firstRow, static_cast<int>(std::ceil(sortedY[1])));
+    int runLast = std::min(lastRow, static_cast<int>(std::floor(sortedY[2])) - 1);
+    double runStart = 0; // x of the run's left end at y = 0
+    double runSlope = 0;
+    double runWidth = 0;
+    if (runFirst <= runLast) {
+        const Edge *sides[2] = {};
+        int found = 0;
+        for (int e = 0; e < edgeCount && found < 2; ++e)
+            if (edges[e].Top <= sortedY[1] && edges[e].Bottom >= sortedY[2])
+                sides[found++] = &edges[e];
+        const double middle = (sortedY[1] + sortedY[2]) / 2;
+        const auto at = [middle](const Edge &edge) {
+            return edge.X + (middle - edge.Top) * edge.Slope;
+        };
+        if (found == 2) {
+            if (at(*sides[1]) < at(*sides[0]))
+                std::swap(sides[0], sides[1]);
+            runSlope = sides[0]->Slope;
+            runStart = sides[0]->X - sides[0]->Top * runSlope;
+            runWidth = at(*sides[1]) - at(*sides[0]);
         }
-        if (CellLast >= CellFirst)
-            blendRow(pixels.Bits + pixels.Stride * j, CellFirst, std::min(CellLast, width - 1));
+        // The run must stay inside the picture; at its edges the general way clips.
+        const double startX = runStart + runFirst * runSlope;
+        const double endX = runStart + (runLast + 1.0) * runSlope;
+        if (found != 2 || std::min(startX, endX) < 0 || std::max(startX, endX) + runWidth >= width)
+            runLast = runFirst - 1;
     }
+
+    // Per row, each end of the run sweeps x from `low` to `low + step`.
+    const double step = std::abs(runSlope);
+    const double inverseStep = step > 1e-9 ? 1 / step : 0;
+    const double lowAtZero = runStart + std::min(runSlope, 0.0);
+    for (int j = firstRow; j <= lastRow; ++j) {
+        if (j >= runFirst && j <= runLast) {
+            const double low = lowAtZero + j * runSlope;
+            const double high = low + step;
+            const int leftFirst = static_cast<int>(low);
+            const int leftLast = static_cast<int>(high);
+            const int rightFirst = static_cast<int>(low + runWidth);
+            const int rightLast = static_cast<int>(high + runWidth);
+            const bool single = leftFirst == leftLast && rightFirst == rightLast;
+            if (leftLast < rightFirst && (single || inverseStep > 0)) {
+                std::uint32_t *const row = pixels.Bits + pixels.Stride * j;
+                if (single) {
+                    // The left end's column is covered right of the end's mean x, the right
+                    // end's column left of it.
+                    const double middle = low + step * 0.5;
+                    row[leftFirst] = blend(Colour, row[leftFirst], level(leftFirst + 1 - middle));
+                    row[rightFirst] =
+                        blend(Colour, row[rightFirst], level(middle + runWidth - rightFirst));
+                } else {
+                    for (int i = leftFirst; i <= leftLast; ++i)
+                        row[i] =
+                            blend(Colour, row[i], level(1 - sweptShare(low, high, inverseStep, i)));
+                    for (int i = rightFirst; i <= rightLast; ++i)
+                        row[i] = blend(
+                            Colour, row[i],
+                            level(sweptShare(low + runWidth, high + runWidth, inverseStep, i)));
+                }
+                std::fill(row + leftLast + 1, row + rightFirst, Colour);
+                continue;
+            }
+        }
+        generalRow(pixels, j, edges, edgeCount);
+    }
+}
+
+void TraceRasteriser::generalRow(const Pixels &pixels, int j, const Edge *edges, int edgeCount)
+{
+    const int width = pixels.Width;
+    const double rowTop = j;
+    const double rowBottom = j + 1.0;
+    CellFirst = width + 1;
+    CellLast = -1;
+    for (int e = 0; e < edgeCount; ++e) {
+        const Edge &edge = edges[e];
+        if (edge.Bottom <= rowTop || edge.Top >= rowBottom)
+            continue;
+        const double ya = std::max(rowTop, edge.Top);
+        const double yb = std::min(rowBottom, edge.Bottom);
+        const double xa = std::clamp(edge.X + (ya - edge.Top) * edge.Slope, edge.Left, edge.Right);
+        const double xb = std::clamp(edge.X + (yb - edge.Top) * edge.Slope, edge.Left, edge.Right);
+        addPiece(xa, xb, (yb - ya) * edge.Sign, width);
+    }
+    if (CellLast >= CellFirst)
+        blendRow(pixels.Bits + pixels.Stride * j, CellFirst, std::min(CellLast, width - 1));
 }
 
 // One edge's part inside the current row, from x = xa to x = xb, of signed height `height`.

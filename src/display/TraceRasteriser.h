@@ -52,6 +52,7 @@ private:
     };
 
     void drawSegment(const Pixels &pixels, const Segment &segment);
+    void generalRow(const Pixels &pixels, int j, const Edge *edges, int edgeCount);
     void addPiece(double xa, double xb, double height, int width);
     void blendRow(std::uint32_t *row, int first, int last);
 

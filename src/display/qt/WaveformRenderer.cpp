@@ -36,11 +36,21 @@ struct Scale
     qreal Y = 0;
 };
 
+// A value rounded to single precision. GCC 12 at -O2, vectorising the two conversions of a scale
+// side by side, drops the rounding altogether; where it did, the one-pass picture was drawn at a
+// scale a hair off the cached one's, and large texts came out a few levels apart. A store the
+// compiler must make keeps the rounding wherever the code is inlined.
+qreal singlePrecision(double value)
+{
+    const volatile float rounded = static_cast<float>(value);
+    return rounded;
+}
+
 Scale scaleFor(const Area &area)
 {
     // Computed in double, applied in single precision, as the picture's numbers are defined.
-    return {static_cast<float>(area.Width / static_cast<double>(LogicalWidth)),
-            static_cast<float>(area.Height / static_cast<double>(LogicalHeight))};
+    return {singlePrecision(area.Width / static_cast<double>(LogicalWidth)),
+            singlePrecision(area.Height / static_cast<double>(LogicalHeight))};
 }
 
 // Qt puts pixel centres at half coordinates; the half-pixel shift lands a logical point on the
