@@ -68,7 +68,8 @@ TraceRasteriser::TraceRasteriser(double scaleX, double scaleY, double offsetX, d
     , ScaleY(scaleY)
     , OffsetX(offsetX)
     , OffsetY(offsetY)
-    , HalfWidth(penWidth / 2)
+    , HalfWidthX(std::max(penWidth > 0 ? penWidth * std::abs(scaleX) : 0.0, 1.0) / 2)
+    , HalfWidthY(std::max(penWidth > 0 ? penWidth * std::abs(scaleY) : 0.0, 1.0) / 2)
     , Colour(colour | 0xFF000000U)
 { }
 
@@ -88,13 +89,13 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
     const double dy = segment.Y2 - segment.Y1;
     const double length = std::hypot(dx, dy);
     // A flat-ended line of no length covers nothing.
-    if (!(length > 0) || !(HalfWidth > 0))
+    if (!(length > 0))
         return;
 
     // The rectangle's corners: the ends moved half the pen's width along the logical normal,
     // both mapped to the device. Corners in order round the parallelogram.
-    const double nx = -dy / length * HalfWidth * ScaleX;
-    const double ny = dx / length * HalfWidth * ScaleY;
+    const double nx = -dy / length * HalfWidthX;
+    const double ny = dx / length * HalfWidthY;
     const double x1 = segment.X1 * ScaleX + OffsetX;
     const double y1 = segment.Y1 * ScaleY + OffsetY;
     const double x2 = segment.X2 * ScaleX + OffsetX;

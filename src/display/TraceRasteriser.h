@@ -11,6 +11,10 @@
 // pixels, which may differ between the axes, turns that rectangle into a parallelogram. Each
 // pixel takes the line's colour in proportion to the exact area of the pixel the parallelogram
 // covers, so the picture is the same whatever the scales and wherever the line lies.
+//
+// A pen never comes out thinner than a device pixel: along an axis where its scaled width falls
+// below one pixel it is drawn one pixel wide, as a hairline, so that a small picture keeps a trace
+// as bright as a large one's.
 class TraceRasteriser
 {
 public:
@@ -60,7 +64,9 @@ private:
     double ScaleY;
     double OffsetX;
     double OffsetY;
-    double HalfWidth;
+    // Half the pen's width in device pixels along each axis, at least half a pixel.
+    double HalfWidthX;
+    double HalfWidthY;
     std::uint32_t Colour;
     // Per column of the current row, the change of signed coverage from the column before;
     // zero outside the row being drawn.

@@ -34,6 +34,9 @@ TraceRasteriser::Pixels pixelsOf(QImage &image)
 // The share of pixel (i, j) that the line's rectangle covers, found by sampling: a sample is
 // mapped back to logical space and tested against the rectangle there. Only pixels that straddle
 // one of the rectangle's sides are sampled; the rest are wholly in or out.
+//
+// A pen thinner than a device pixel along an axis is a pixel wide there: then the line is the
+// parallelogram of its device ends moved by the widened half-normal, tested in device space.
 class Reference
 {
 public:
@@ -43,7 +46,21 @@ public:
         , Along {segment.X2 - segment.X1, segment.Y2 - segment.Y1}
         , Length(std::hypot(Along[0], Along[1]))
         , Half(penWidth / 2)
-    { }
+        , Thin(penWidth * transform.ScaleX < 1 || penWidth * transform.ScaleY < 1)
+    {
+        if (!(Length > 0))
+            return;
+        Device[0] = Along[0] * T.ScaleX;
+        Device[1] = Along[1] * T.ScaleY;
+        Normal[0] = -Along[1] / Length * std::max(penWidth * T.ScaleX, 1.0) / 2;
+        Normal[1] = Along[0] / Length * std::max(penWidth * T.ScaleY, 1.0) / 2;
+    }
+
+    // The line's area in device pixels.
+    double area() const
+    {
+        return Length > 0 ? 2 * std::abs(Device[0] * Normal[1] - Device[1] * Normal[0]) : 0;
+    }
 
     double coverage(int i, int j) const
     {
@@ -77,9 +94,21 @@ public:
     }
 
 private:
-    // How far the device point (x, y) lies outside one side of the rectangle, in logical units.
+    // How far the device point (x, y) lies outside one side of the rectangle, in logical units
+    // (in the parallelogram's own measure for a thin pen).
     double distanceOut(int side, double x, double y) const
     {
+        if (Thin) {
+            const double px = x - (S.X1 * T.ScaleX + T.Offset);
+            const double py = y - (S.Y1 * T.ScaleY + T.Offset);
+            const double det = Device[0] * Normal[1] - Device[1] * Normal[0];
+            const double along = (px * Normal[1] - py * Normal[0]) / det;
+            const double across = (Device[0] * py - Device[1] * px) / det;
+            return side == 0 ? -along
+                : side == 1  ? along - 1
+                : side == 2  ? across - 1
+                             : -across - 1;
+        }
         const double lx = (x - T.Offset) / T.ScaleX - S.X1;
         const double ly = (y - T.Offset) / T.ScaleY - S.Y1;
         const double along = (lx * Along[0] + ly * Along[1]) / Length;
@@ -101,6 +130,9 @@ private:
     double Along[2];
     double Length;
     double Half;
+    bool Thin;
+    double Device[2] = {};
+    double Normal[2] = {};
 };
 
 // A segment of a random kind from `from`: level, upright, one unit across, steep, shallow, of no
@@ -146,6 +178,7 @@ double channel(QRgb pixel, int which)
 TEST(TraceRasteriser, CoversEachPixelByTheAreaOfTheLineInIt)
 {
     std::mt19937 generator(21);
+    int areasChecked = 0;
     for (int trial = 0; trial < 160; ++trial) {
         const int width = 12 + int(generator() % 90);
         const int height = 12 + int(generator() % 90);
@@ -181,12 +214,17 @@ TEST(TraceRasteriser, CoversEachPixelByTheAreaOfTheLineInIt)
                     << transform.ScaleX << "," << transform.ScaleY << " pen " << pen << " picture "
                     << width << "x" << height;
             }
-        // In all, a line inside the picture inks exactly its area: the rectangle's, times the
-        // scales. Each pixel rounds to the nearest level, half a level at most.
+        // In all, a line inside the picture inks exactly its area: the rectangle's times the
+        // scales, for a pen a pixel wide or wider. Each pixel rounds to the nearest level, half a
+        // level at most.
         const double length = std::hypot(segment.X2 - segment.X1, segment.Y2 - segment.Y1);
+        const bool thin = pen * transform.ScaleX < 1 || pen * transform.ScaleY < 1;
+        EXPECT_NEAR(reference.area(),
+                    thin ? reference.area() : length * pen * transform.ScaleX * transform.ScaleY,
+                    1e-9);
         const QRectF picture(0, 0, width, height);
         bool inside = true;
-        for (const double along : {-pen, pen})
+        for (const double along : {-2 * pen - 1, 2 * pen + 1})
             for (const QPointF end :
                  {QPointF(segment.X1, segment.Y1), QPointF(segment.X2, segment.Y2)})
                 inside = inside
@@ -195,11 +233,11 @@ TEST(TraceRasteriser, CoversEachPixelByTheAreaOfTheLineInIt)
                     && picture.contains(QPointF((end.x() - along) * transform.ScaleX + 0.5,
                                                 (end.y() + along) * transform.ScaleY + 0.5));
         if (inside) {
-            EXPECT_NEAR(ink, length * pen * transform.ScaleX * transform.ScaleY,
-                        touched * 0.5 / 255 + 1e-9)
-                << "trial " << trial;
+            ++areasChecked;
+            EXPECT_NEAR(ink, reference.area(), touched * 0.5 / 255 + 1e-9) << "trial " << trial;
         }
     }
+    EXPECT_GT(areasChecked, 20);
 }
 
 // Where lines meet, the later one is blended over the earlier, not merged with it.

@@ -123,16 +123,14 @@ TraceLines traceLines(const ScopeFrame &frame)
 }
 
 // The trace is drawn by the project's own rasteriser wherever it can promise the pixels: a solid,
-// opaque, flat-ended pen wider than a device pixel on both axes, into pixels that take an opaque
-// colour as they are. A thinner pen is the toolkit's hairline, which it draws its own way.
-bool rasterisable(const QImage &target, const QPen &pen, const Scale &scale)
+// opaque, flat-ended pen, into pixels that take an opaque colour as they are.
+bool rasterisable(const QImage &target, const QPen &pen)
 {
     const QBrush &brush = pen.brush();
     return (target.format() == QImage::Format_RGB32
             || target.format() == QImage::Format_ARGB32_Premultiplied)
         && pen.style() == Qt::SolidLine && pen.capStyle() == Qt::FlatCap && !pen.isCosmetic()
-        && brush.style() == Qt::SolidPattern && brush.isOpaque() && brush.transform().isIdentity()
-        && pen.widthF() * std::min(scale.X, scale.Y) > 1;
+        && brush.style() == Qt::SolidPattern && brush.isOpaque() && brush.transform().isIdentity();
 }
 
 // One line at a time, as the picture is defined: where segments meet, the later one blends over
@@ -141,7 +139,7 @@ void drawTrace(QImage &target, const WaveformRenderer::Tools &tools, const Scope
                const Scale &scale)
 {
     const TraceLines lines = traceLines(frame);
-    if (rasterisable(target, tools.Trace, scale)) {
+    if (rasterisable(target, tools.Trace)) {
         std::array<TraceRasteriser::Segment, std::tuple_size_v<TraceLines>> segments;
         std::transform(lines.begin(), lines.end(), segments.begin(), [](const QLine &line) {
             return TraceRasteriser::Segment {double(line.x1()), double(line.y1()),
