@@ -60,6 +60,14 @@ inline double sweptShare(double low, double high, double inverseStep, int column
     return (rampIntegral(high - column) - rampIntegral(low - column)) * inverseStep;
 }
 
+// Half the pen's width along one axis in device pixels, at least half a pixel, signed as the
+// scale is: the normal maps through a mirroring scale like every other vector.
+double halfWidth(double penWidth, double scale)
+{
+    const double width = penWidth > 0 ? penWidth * std::abs(scale) : 0.0;
+    return std::copysign(std::max(width, 1.0) / 2, scale);
+}
+
 } // namespace
 
 TraceRasteriser::TraceRasteriser(double scaleX, double scaleY, double offsetX, double offsetY,
@@ -68,8 +76,8 @@ TraceRasteriser::TraceRasteriser(double scaleX, double scaleY, double offsetX, d
     , ScaleY(scaleY)
     , OffsetX(offsetX)
     , OffsetY(offsetY)
-    , HalfWidthX(std::max(penWidth > 0 ? penWidth * std::abs(scaleX) : 0.0, 1.0) / 2)
-    , HalfWidthY(std::max(penWidth > 0 ? penWidth * std::abs(scaleY) : 0.0, 1.0) / 2)
+    , HalfWidthX(halfWidth(penWidth, scaleX))
+    , HalfWidthY(halfWidth(penWidth, scaleY))
     , Colour(colour | 0xFF000000U)
 { }
 
@@ -140,12 +148,15 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
 
     // Rows wholly between the second and the third corner from the top meet just two edges, and
     // those are parallel: there the line's section is a run of one width sliding along a slope.
-    // Where that run's ends each stay inside one column of a row, the row is two blended pixels
-    // around a filled run; every other row goes the general way.
+    // Where the columns its two ends sweep in a row do not meet, the row is those columns blended
+    // by their shares around a filled run; every other row goes the general way.
     double sortedY[4] = {cornerY[0], cornerY[1], cornerY[2], cornerY[3]};
     std::sort(sortedY, sortedY + 4);
-    int runFirst = std::max(firstRow, static_cast<int>(std::ceil(sortedY[1])));
-    int runLast = std::min(lastRow, static_cast<int>(std::floor(sortedY[2])) - 1);
+    const double rowLimit = pixels.Height;
+    int runFirst =
+        std::max(firstRow, static_cast<int>(std::ceil(std::clamp(sortedY[1], -1.0, rowLimit))));
+    int runLast =
+        std::min(lastRow, static_cast<int>(std::floor(std::clamp(sortedY[2], -1.0, rowLimit))) - 1);
     double runStart = 0; // x of the run's left end at y = 0
     double runSlope = 0;
     double runWidth = 0;
@@ -246,13 +257,14 @@ void TraceRasteriser::addPiece(double xa, double xb, double height, int width)
         return;
     }
     double *const cells = Cells.data();
-    CellFirst = std::min(CellFirst, std::max(0, static_cast<int>(left)));
     if (right <= 0) {
         cells[0] -= height;
+        CellFirst = 0;
         CellLast = std::max(CellLast, 0);
         return;
     }
-    int column = static_cast<int>(left);
+    int column = static_cast<int>(std::max(left, 0.0));
+    CellFirst = std::min(CellFirst, column);
     if (left >= 0 && right < limit && column == static_cast<int>(right)) {
         const double inside = (left + right) * 0.5 - column;
         cells[column] -= height * (1 - inside);

@@ -428,8 +428,12 @@ TEST(TraceRasteriser, ClipsAtThePicturesEdges)
 {
     QImage image(40, 30, QImage::Format_RGB32);
     image.fill(Qt::black);
-    const Segment far[] = {{-1e6, -1e6, -2e6, 5}, {1e9, 3, 1e9, 20}, {5, -1e7, 6, -2e7}};
-    TraceRasteriser(2.0, 3.0, 0.5, 0.5, 1.0, 0xFFFFFF).draw(pixelsOf(image), far, 3);
+    const Segment far[] = {{-1e6, -1e6, -2e6, 5},
+                           {1e9, 3, 1e9, 20},
+                           {5, -1e7, 6, -2e7},
+                           {-1e15, -1e15, -1e15, 1e15},
+                           {1e15, 1e15, 2e15, 1e15}};
+    TraceRasteriser(2.0, 3.0, 0.5, 0.5, 1.0, 0xFFFFFF).draw(pixelsOf(image), far, std::size(far));
     EXPECT_EQ(image.pixel(0, 0), 0xFF000000U);
     QImage blank(40, 30, QImage::Format_RGB32);
     blank.fill(Qt::black);
