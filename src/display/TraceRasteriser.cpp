@@ -42,9 +42,14 @@ inline std::uint32_t blend(std::uint32_t colour, std::uint32_t pixel, std::uint3
 }
 
 // A share of a pixel, 0 to 1, as a level of 0 to 255.
+inline std::uint32_t shareLevel(double share)
+{
+    return static_cast<std::uint32_t>(share * 255.0 + 0.5);
+}
+
 inline std::uint32_t level(double coverage)
 {
-    return static_cast<std::uint32_t>(std::clamp(coverage, 0.0, 1.0) * 255.0 + 0.5);
+    return shareLevel(std::clamp(coverage, 0.0, 1.0));
 }
 
 // The integral of clamp(s, 0, 1) from 0 to s.
@@ -202,10 +207,12 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
                 if (single) {
                     // The left end's column is covered right of the end's mean x, the right
                     // end's column left of it.
+                    // Both shares lie in [0, 1] here, so they need no clamping.
                     const double middle = low + step * 0.5;
-                    row[leftFirst] = blend(Colour, row[leftFirst], level(leftFirst + 1 - middle));
+                    row[leftFirst] =
+                        blend(Colour, row[leftFirst], shareLevel(leftFirst + 1 - middle));
                     row[rightFirst] =
-                        blend(Colour, row[rightFirst], level(middle + runWidth - rightFirst));
+                        blend(Colour, row[rightFirst], shareLevel(middle + runWidth - rightFirst));
                 } else {
                     for (int i = leftFirst; i <= leftLast; ++i)
                         row[i] =
@@ -215,7 +222,8 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
                             Colour, row[i],
                             level(sweptShare(low + runWidth, high + runWidth, inverseStep, i)));
                 }
-                std::fill(row + leftLast + 1, row + rightFirst, Colour);
+                for (int i = leftLast + 1; i < rightFirst; ++i)
+                    row[i] = Colour;
                 continue;
             }
         }

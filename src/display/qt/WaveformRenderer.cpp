@@ -182,11 +182,14 @@ void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const Ov
 // Every device pixel the trace can touch, as rectangles: each segment's logical bounds widened
 // by the pen and by the anti-aliasing fringe, neighbours merged while one rectangle for both is no
 // larger than the two. A flat trace thus becomes a few long strips, a noisy one stays segment by
-// segment, and only about the pixels the trace covers are restored.
+// segment, and only about the pixels the trace covers are restored. Our rasteriser inks nothing
+// beyond the pen's half-width (a hairline's half pixel at least); the toolkit's caps and fringes
+// may reach a unit further.
 std::vector<QRect> traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale,
-                               const QRect &limit)
+                               const QRect &limit, bool ownRasteriser)
 {
-    const qreal reach = pen.widthF() / 2 + 1;
+    const qreal reach = ownRasteriser ? std::max({pen.widthF(), 1 / scale.X, 1 / scale.Y}) / 2
+                                      : pen.widthF() / 2 + 1;
     const auto low = [](qreal logical, qreal factor) {
         return static_cast<int>(std::floor(logical * factor + 0.5)) - 2;
     };
@@ -474,7 +477,7 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
         }
         return !blankBetween(row, from, Layer.width());
     };
-    LayerRows.assign(std::size_t(Layer.height()), false);
+    LayerRows.assign(std::size_t(Layer.height()), 0);
     uchar *const layerBits = Layer.bits();
     for (int y = 0; y < target.height(); ++y) {
         const auto *row = reinterpret_cast<const quint32 *>(target.constScanLine(y));
@@ -591,7 +594,8 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     const Scale scale = scaleFor(area);
     QImage surface = surfaceOn(target.bits(), target);
     drawTrace(surface, tools, frame, scale);
-    TraceArea = traceBounds(frame, tools.Trace, scale, Layer.rect());
+    TraceArea =
+        traceBounds(frame, tools.Trace, scale, Layer.rect(), rasterisable(surface, tools.Trace));
     for (const QRect &rect : TraceArea)
         changed |= rect;
     TargetKey = target.cacheKey();
