@@ -146,10 +146,11 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
         return;
 
     const int width = pixels.Width;
-    const int firstRow = std::max(0, static_cast<int>(std::floor(std::max(top, -1.0))));
-    const int lastRow =
-        std::min(pixels.Height - 1,
-                 static_cast<int>(std::ceil(std::min(bottom, double(pixels.Height)))) - 1);
+    // Rows are counted only once clamped to the picture, so no far coordinate overflows an int.
+    const double rowLimit = pixels.Height;
+    const int firstRow = std::max(0, static_cast<int>(std::floor(std::clamp(top, -1.0, rowLimit))));
+    const int lastRow = std::min(
+        pixels.Height - 1, static_cast<int>(std::ceil(std::clamp(bottom, -1.0, rowLimit))) - 1);
 
     // Rows wholly between the second and the third corner from the top meet just two edges, and
     // those are parallel: there the line's section is a run of one width sliding along a slope.
@@ -157,7 +158,6 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
     // by their shares around a filled run; every other row goes the general way.
     double sortedY[4] = {cornerY[0], cornerY[1], cornerY[2], cornerY[3]};
     std::sort(sortedY, sortedY + 4);
-    const double rowLimit = pixels.Height;
     int runFirst =
         std::max(firstRow, static_cast<int>(std::ceil(std::clamp(sortedY[1], -1.0, rowLimit))));
     int runLast =
