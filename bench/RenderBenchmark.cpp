@@ -1,49 +1,20 @@
+#include "BenchFrames.h"
 #include "OverlayText.h"
 #include "ScopeFrame.h"
+#include "WaveformGeometry.h"
 #include "WaveformRenderer.h"
 
 #include <QGuiApplication>
+#include <QPainter>
 
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <cmath>
-#include <random>
 
 namespace {
 
-std::array<ScopeFrame, 2> framesWith(int (*sampleAt)(std::size_t index, std::mt19937 &generator))
-{
-    std::mt19937 generator(7);
-    std::array<ScopeFrame, 2> frames;
-    for (ScopeFrame &frame : frames) {
-        frame.Bytes[0] = 0x18;
-        frame.Bytes[1] = 0x05;
-        for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
-            frame.Bytes[ScopeFrame::FirstSample + i] =
-                static_cast<std::uint8_t>(sampleAt(i, generator) & 0x3F);
-    }
-    return frames;
-}
-
-// What the instrument usually shows: two periods of a sine at two thirds of full scale, with
-// a little noise, so each frame differs from the last.
-std::array<ScopeFrame, 2> signalFrames()
-{
-    return framesWith([](std::size_t index, std::mt19937 &generator) {
-        std::uniform_int_distribution<int> noise(-1, 1);
-        const double phase = 2 * 3.14159265358979 * 2 * static_cast<double>(index) / 128;
-        return static_cast<int>(std::lround(32 + 20 * std::sin(phase))) + noise(generator);
-    });
-}
-
-// The worst case for the trace: full-swing noise, every segment spans the screen's height.
-std::array<ScopeFrame, 2> noiseFrames()
-{
-    return framesWith([](std::size_t, std::mt19937 &generator) {
-        return std::uniform_int_distribution<int>(0, 63)(generator);
-    });
-}
+using BenchFrames::noiseFrames;
+using BenchFrames::signalFrames;
 
 using Setup = WaveformRenderer::StandardTools;
 
@@ -129,6 +100,36 @@ void BM_RenderDirect(benchmark::State &state)
     }
 }
 
+// The noise frame's trace alone, drawn by the toolkit one line per call under the picture's
+// transform: the plain drawing the renderer's trace is measured against.
+void BM_TracePainterNoise(benchmark::State &state)
+{
+    const auto frames = noiseFrames();
+    QImage image = backBuffer(state);
+    image.fill(WaveformRenderer::backgroundBrush().color());
+    const WaveformGeometry::Area area = WaveformGeometry::fitArea(image.width(), image.height());
+    const QTransform transform = QTransform().translate(0.5, 0.5).scale(
+        static_cast<float>(area.Width / 640.0), static_cast<float>(area.Height / 480.0));
+    const QPen pen = WaveformRenderer::tracePen();
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const ScopeFrame &frame = frames[next++ % frames.size()];
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setTransform(transform);
+        painter.setPen(pen);
+        int previous = WaveformGeometry::traceY(frame.Bytes[ScopeFrame::FirstSample]);
+        for (int i = 1; i < WaveformGeometry::SampleCount; ++i) {
+            const int y = WaveformGeometry::traceY(
+                frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)]);
+            painter.drawLine(WaveformGeometry::traceX(i - 1), previous, WaveformGeometry::traceX(i),
+                             y);
+            previous = y;
+        }
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
 void sizes(benchmark::internal::Benchmark *benchmark)
 {
     benchmark->Args({640, 480})
@@ -137,8 +138,23 @@ void sizes(benchmark::internal::Benchmark *benchmark)
         ->Unit(benchmark::kMillisecond);
 }
 
-BENCHMARK(BM_RenderFrame)->Apply(sizes);
-BENCHMARK(BM_RenderFrameNoise)->Apply(sizes);
+// Maximised windows on common screens, each beside its neighbour a pixel away: one of each pair
+// has equal scales, the other not, and the picture must cost about the same at both.
+void screenSizes(benchmark::internal::Benchmark *benchmark)
+{
+    sizes(benchmark);
+    benchmark->Args({1916, 1005})
+        ->Args({1916, 1006})
+        ->Args({1920, 1081})
+        ->Args({2556, 1329})
+        ->Args({2556, 1330})
+        ->Args({3836, 2049})
+        ->Args({3836, 2050});
+}
+
+BENCHMARK(BM_RenderFrame)->Apply(screenSizes);
+BENCHMARK(BM_RenderFrameNoise)->Apply(screenSizes);
+BENCHMARK(BM_TracePainterNoise)->Apply(screenSizes);
 BENCHMARK(BM_RenderFrameTextChange)->Apply(sizes);
 BENCHMARK(BM_RenderFrameResize)->Apply(sizes);
 BENCHMARK(BM_RenderDirect)->Apply(sizes);

@@ -1,10 +1,14 @@
 // End-to-end figures of the real receiver and view: a pseudo-terminal fed at the line's pace,
-// the view at 1920 x 1080 on the offscreen platform. Prints what it measures; judges nothing.
+// the view at 1920 x 1080 (or --size WxH) on the offscreen platform. Prints what it measures;
+// judges nothing.
 //
-// Each frame carries its sequence number in its samples: 16 plateaus of 8 samples, high for a one
-// bit and low for a zero, so the number can be read back from the finished picture at 16 points.
+// Each frame of the latency phase carries its sequence number in its samples: 16 plateaus of 8
+// samples, high for a one bit and low for a zero, so the number can be read back from the
+// finished picture at 16 points. The CPU phase streams those frames too, or the simulated
+// instrument's sine, square wave or full-swing noise (--wave).
 
 #include "CVandrelViewerView.h"
+#include "InstrumentFrames.h"
 #include "OverlayText.h"
 #include "ScopeFrame.h"
 #include "SerialReceiver.h"
@@ -22,7 +26,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -42,8 +48,8 @@ using namespace std::chrono_literals;
 
 // 138 characters of 9 bits at 19200 baud.
 constexpr auto FramePeriod = std::chrono::nanoseconds(64'687'500);
-constexpr int ViewWidth = 1920;
-constexpr int ViewHeight = 1080;
+int ViewWidth = 1920;
+int ViewHeight = 1080;
 unsigned LatencyFrames = 540;
 std::chrono::seconds CpuPhase = 10s;
 constexpr auto IdlePhase = 3s;
@@ -54,8 +60,11 @@ constexpr std::uint8_t HighSample = 56;
 constexpr std::uint8_t LowSample = 8;
 constexpr std::uint8_t Marker = 0x7C;
 
+// The 137 data bytes of the frame numbered seq.
+using FrameSource = std::function<std::vector<std::uint8_t>(unsigned seq)>;
+
 // The 137 data bytes of frame number seq: a fixed header, the plateaus, a zero tail.
-std::vector<std::uint8_t> frameData(unsigned seq)
+std::vector<std::uint8_t> numberedFrame(unsigned seq)
 {
     std::vector<std::uint8_t> data(ScopeFrame::Size - 1, 0);
     data[0] = 0x18;
@@ -67,6 +76,24 @@ std::vector<std::uint8_t> frameData(unsigned seq)
         data[ScopeFrame::FirstSample + static_cast<std::size_t>(i)] = one ? HighSample : LowSample;
     }
     return data;
+}
+
+// What the CPU phase streams: the numbered frames, or one of the simulated instrument's waves
+// drifting as it does on the line; the noise swings over the whole screen.
+std::string WaveName = "numbered";
+FrameSource CpuFrames = numberedFrame;
+
+FrameSource instrumentFrames(Waveform wave)
+{
+    SignalShape shape;
+    shape.Wave = wave;
+    if (wave == Waveform::Noise)
+        shape.Amplitude = 31;
+    auto generator = std::make_shared<std::mt19937>(1);
+    return [shape, generator](unsigned seq) {
+        const double seconds = std::chrono::duration<double>(FramePeriod * seq).count();
+        return frameData(HeaderCodes {}, shape, seconds, *generator);
+    };
 }
 
 bool isTrace(QRgb pixel)
@@ -208,10 +235,11 @@ public:
     { }
 
     // Streams frames until stop(); frames are numbered from first.
-    void start(unsigned first)
+    void start(unsigned first, FrameSource source = numberedFrame)
     {
         Stop.store(false);
         Sent.store(0);
+        Source = std::move(source);
         Thread = std::thread([this, first] { stream(first); });
     }
     // Asks the writer to end after the frame it is on, without waiting for it: the watcher must
@@ -240,7 +268,7 @@ private:
         const auto base = Clock::now();
         for (unsigned i = 0; !Stop.load(); ++i) {
             std::this_thread::sleep_until(base + FramePeriod * (i + 1));
-            std::vector<std::uint8_t> bytes = frameData(first + i);
+            std::vector<std::uint8_t> bytes = Source(first + i);
             bytes.push_back(Marker);
             if (!writeAll(Master, bytes))
                 break;
@@ -254,6 +282,7 @@ private:
     }
 
     const int Master;
+    FrameSource Source;
     std::atomic<bool> Stop {false};
     std::atomic<unsigned> Sent {0};
     std::mutex Mutex;
@@ -334,7 +363,7 @@ void measure(SerialReceiver &receiver, CVandrelViewerView &view, int master, Fig
         const std::uint64_t passesBefore = view.renderPassCount();
         const double cpuBefore = processCpuSeconds();
         const auto wallBefore = Clock::now();
-        writer.start(100000);
+        writer.start(100000, CpuFrames);
         std::this_thread::sleep_for(CpuPhase);
         const double writerCpu = writer.cpuSeconds();
         const double cpuAfter = processCpuSeconds();
@@ -359,9 +388,10 @@ void measure(SerialReceiver &receiver, CVandrelViewerView &view, int master, Fig
 
 void report(const Figures &f)
 {
-    std::printf("VandrelViewer end-to-end figures (view %d x %d, offscreen, line pace %.1f ms)\n",
+    std::printf("VandrelViewer end-to-end figures (view %d x %d, offscreen, line pace %.1f ms, "
+                "CPU phase streams %s frames)\n",
                 ViewWidth, ViewHeight,
-                std::chrono::duration<double, std::milli>(FramePeriod).count());
+                std::chrono::duration<double, std::milli>(FramePeriod).count(), WaveName.c_str());
     std::printf("  latency, last byte written to finished BackBuffer: median %.2f ms, p99 %.2f ms, "
                 "max %.2f ms (target p99 <= 5 ms)\n",
                 percentile(f.LatencyMs, 0.5), percentile(f.LatencyMs, 0.99),
@@ -406,16 +436,48 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // --quick: a short run that only shows the tool works.
-    if (QCoreApplication::arguments().contains(QStringLiteral("--quick"))) {
-        LatencyFrames = 30;
-        CpuPhase = 1s;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype k = 1; k < arguments.size(); ++k) {
+        const QString &option = arguments[k];
+        const bool hasValue = k + 1 < arguments.size();
+        if (option == QLatin1String("--quick")) {
+            // A short run that only shows the tool works.
+            LatencyFrames = 30;
+            CpuPhase = 1s;
+        } else if (option == QLatin1String("--size") && hasValue) {
+            const QStringList parts = arguments[++k].split(QLatin1Char('x'));
+            bool wide = false;
+            bool high = false;
+            if (parts.size() == 2) {
+                ViewWidth = parts[0].toInt(&wide);
+                ViewHeight = parts[1].toInt(&high);
+            }
+            if (!wide || !high || ViewWidth < 64 || ViewHeight < 48) {
+                std::fprintf(stderr, "vandrel-e2e-bench: --size takes WxH, at least 64x48\n");
+                return 2;
+            }
+        } else if (option == QLatin1String("--wave") && hasValue) {
+            WaveName = arguments[++k].toStdString();
+            const std::optional<Waveform> wave = waveformFromName(WaveName);
+            if (!wave
+                || (*wave != Waveform::Sine && *wave != Waveform::Square
+                    && *wave != Waveform::Noise)) {
+                std::fprintf(stderr, "vandrel-e2e-bench: --wave takes sine, square or noise\n");
+                return 2;
+            }
+            CpuFrames = instrumentFrames(*wave);
+        } else {
+            std::fprintf(stderr,
+                         "usage: vandrel-e2e-bench [--quick] [--size WxH] "
+                         "[--wave sine|square|noise]\n");
+            return 2;
+        }
     }
 
     // The reader of the pictures must read what the renderer draws, or every figure is void.
     {
         ScopeFrame frame;
-        const std::vector<std::uint8_t> data = frameData(0xA5C3);
+        const std::vector<std::uint8_t> data = numberedFrame(0xA5C3);
         std::copy(data.begin(), data.end(), frame.Bytes.begin());
         QImage picture(ViewWidth, ViewHeight, QImage::Format_RGB32);
         WaveformRenderer::renderDirect(picture, WaveformRenderer::StandardTools().tools(), frame,

@@ -256,12 +256,19 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
         WaveformRenderer::renderDirect(expected, set.tools(), frame, texts);
         ASSERT_EQ(image, expected) << image.width() << "x" << image.height() << " step " << step;
     };
-    for (const QSize size :
-         {QSize(640, 480), QSize(1000, 600), QSize(641, 481), QSize(1920, 1080)}) {
+    for (const QSize size : {QSize(640, 480), QSize(1000, 600), QSize(641, 481), QSize(1920, 1080),
+                             QSize(961, 601), QSize(1916, 1006)}) {
         QImage image(size, QImage::Format_RGB32);
         for (int round = 0; round < 2; ++round)
             for (const ScopeFrame &frame : frames)
                 check(image, frame);
+    }
+    // Near 4K, where the texts are large enough to be drawn from their outlines and the least
+    // difference in scale shows; with equal and with unequal scales.
+    for (const QSize size : {QSize(3836, 2049), QSize(3836, 2050), QSize(2556, 1330)}) {
+        QImage image(size, QImage::Format_RGB32);
+        for (const ScopeFrame &frame : {frames[1], frames[2]})
+            check(image, frame);
     }
 
     // Tiny pictures, where texts, graticule and trace share pixels.

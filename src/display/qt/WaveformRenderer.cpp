@@ -1,15 +1,17 @@
 #include "WaveformRenderer.h"
 
 #include "ScopeFrame.h"
-#include "TraceStroker.h"
+#include "TraceRasteriser.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 using namespace WaveformGeometry;
 
@@ -34,11 +36,21 @@ struct Scale
     qreal Y = 0;
 };
 
+// A value rounded to single precision. GCC 12 at -O2, vectorising the two conversions of a scale
+// side by side, drops the rounding altogether; where it did, the one-pass picture was drawn at a
+// scale a hair off the cached one's, and large texts came out a few levels apart. A store the
+// compiler must make keeps the rounding wherever the code is inlined.
+qreal singlePrecision(double value)
+{
+    const volatile float rounded = static_cast<float>(value);
+    return rounded;
+}
+
 Scale scaleFor(const Area &area)
 {
     // Computed in double, applied in single precision, as the picture's numbers are defined.
-    return {static_cast<float>(area.Width / static_cast<double>(LogicalWidth)),
-            static_cast<float>(area.Height / static_cast<double>(LogicalHeight))};
+    return {singlePrecision(area.Width / static_cast<double>(LogicalWidth)),
+            singlePrecision(area.Height / static_cast<double>(LogicalHeight))};
 }
 
 // Qt puts pixel centres at half coordinates; the half-pixel shift lands a logical point on the
@@ -110,12 +122,42 @@ TraceLines traceLines(const ScopeFrame &frame)
     return lines;
 }
 
+// The trace is drawn by the project's own rasteriser wherever it can promise the pixels: a solid,
+// opaque, flat-ended pen, into pixels that take an opaque colour as they are.
+bool rasterisable(const QImage &target, const QPen &pen)
+{
+    const QBrush &brush = pen.brush();
+    return (target.format() == QImage::Format_RGB32
+            || target.format() == QImage::Format_ARGB32_Premultiplied)
+        && pen.style() == Qt::SolidLine && pen.capStyle() == Qt::FlatCap && !pen.isCosmetic()
+        && brush.style() == Qt::SolidPattern && brush.isOpaque() && brush.transform().isIdentity();
+}
+
 // One line at a time, as the picture is defined: where segments meet, the later one blends over
 // the earlier.
-void drawTrace(QPainter &painter, const WaveformRenderer::Tools &tools, const ScopeFrame &frame)
+void drawTrace(QImage &target, const WaveformRenderer::Tools &tools, const ScopeFrame &frame,
+               const Scale &scale)
 {
+    const TraceLines lines = traceLines(frame);
+    if (rasterisable(target, tools.Trace)) {
+        std::array<TraceRasteriser::Segment, std::tuple_size_v<TraceLines>> segments;
+        std::transform(lines.begin(), lines.end(), segments.begin(), [](const QLine &line) {
+            return TraceRasteriser::Segment {double(line.x1()), double(line.y1()),
+                                             double(line.x2()), double(line.y2())};
+        });
+        const QTransform device = deviceTransform(scale);
+        TraceRasteriser rasteriser(device.m11(), device.m22(), device.dx(), device.dy(),
+                                   tools.Trace.widthF(), tools.Trace.color().rgb());
+        rasteriser.draw({reinterpret_cast<std::uint32_t *>(target.bits()),
+                         target.bytesPerLine() / 4, target.width(), target.height()},
+                        segments.data(), segments.size());
+        return;
+    }
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::Antialiasing);
+    applyTransform(painter, scale);
     painter.setPen(tools.Trace);
-    for (const QLine &line : traceLines(frame))
+    for (const QLine &line : lines)
         painter.drawLine(line);
 }
 
@@ -140,11 +182,14 @@ void drawTexts(QPainter &painter, const WaveformRenderer::Tools &tools, const Ov
 // Every device pixel the trace can touch, as rectangles: each segment's logical bounds widened
 // by the pen and by the anti-aliasing fringe, neighbours merged while one rectangle for both is no
 // larger than the two. A flat trace thus becomes a few long strips, a noisy one stays segment by
-// segment, and only about the pixels the trace covers are restored.
+// segment, and only about the pixels the trace covers are restored. Our rasteriser inks nothing
+// beyond the pen's half-width (a hairline's half pixel at least); the toolkit's caps and fringes
+// may reach a unit further.
 std::vector<QRect> traceBounds(const ScopeFrame &frame, const QPen &pen, const Scale &scale,
-                               const QRect &limit)
+                               const QRect &limit, bool ownRasteriser)
 {
-    const qreal reach = pen.widthF() / 2 + 1;
+    const qreal reach = ownRasteriser ? std::max({pen.widthF(), 1 / scale.X, 1 / scale.Y}) / 2
+                                      : pen.widthF() / 2 + 1;
     const auto low = [](qreal logical, qreal factor) {
         return static_cast<int>(std::floor(logical * factor + 0.5)) - 2;
     };
@@ -282,15 +327,20 @@ void WaveformRenderer::renderDirect(QImage &target, const Tools &tools, const Sc
     if (target.isNull())
         return;
     QImage surface = surfaceOn(target.bits(), target);
+    const Area area = fitArea(target.width(), target.height());
+    {
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(surface.rect(), tools.Background);
+        if (area.Width == 0 || area.Height == 0)
+            return;
+        applyTransform(painter, scaleFor(area));
+        drawGraticule(painter, tools);
+    }
+    drawTrace(surface, tools, frame, scaleFor(area));
     QPainter painter(&surface);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(surface.rect(), tools.Background);
-    const Area area = fitArea(target.width(), target.height());
-    if (area.Width == 0 || area.Height == 0)
-        return;
     applyTransform(painter, scaleFor(area));
-    drawGraticule(painter, tools);
-    drawTrace(painter, tools, frame);
     drawTexts(painter, tools, texts);
 }
 
@@ -427,7 +477,7 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
         }
         return !blankBetween(row, from, Layer.width());
     };
-    LayerRows.assign(std::size_t(Layer.height()), false);
+    LayerRows.assign(std::size_t(Layer.height()), 0);
     uchar *const layerBits = Layer.bits();
     for (int y = 0; y < target.height(); ++y) {
         const auto *row = reinterpret_cast<const quint32 *>(target.constScanLine(y));
@@ -542,16 +592,10 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     Shown = lines;
 
     const Scale scale = scaleFor(area);
-    const TraceLines segments = traceLines(frame);
-    if (!TraceStroker::stroke(target, tools.Trace, deviceTransform(scale), segments.data(),
-                              static_cast<int>(segments.size()))) {
-        QImage surface = surfaceOn(target.bits(), target);
-        QPainter painter(&surface);
-        painter.setRenderHint(QPainter::Antialiasing);
-        applyTransform(painter, scale);
-        drawTrace(painter, tools, frame);
-    }
-    TraceArea = traceBounds(frame, tools.Trace, scale, Layer.rect());
+    QImage surface = surfaceOn(target.bits(), target);
+    drawTrace(surface, tools, frame, scale);
+    TraceArea =
+        traceBounds(frame, tools.Trace, scale, Layer.rect(), rasterisable(surface, tools.Trace));
     for (const QRect &rect : TraceArea)
         changed |= rect;
     TargetKey = target.cacheKey();

@@ -113,7 +113,7 @@ private:
     // whether it holds anything else but the background (a horizontal line). Everything else in
     // the layer is the background, which a restore fills rather than copies.
     std::vector<std::pair<int, int>> LayerColumns;
-    std::vector<bool> LayerRows;
+    std::vector<unsigned char> LayerRows;
     // One row of the background, as wide as the layer.
     std::vector<quint32> LayerBlank;
     // Per line, the images drawn for the current look, the most recently used first.
