@@ -79,42 +79,34 @@ reader=$(sed -n 1p "$work/bridge")
 writer=$(sed -n 2p "$work/bridge")
 map_ports "COM1=$reader" "COM2=$writer"
 
+# Runs one test program under a time limit, its log in $work/NAME.log, and adds its passed cases;
+# stops the stage when it failed or passed nothing.
+passed=0
+run_tests() {
+    local name=$1 limit=$2 status=0 count
+    shift 2
+    timeout "$limit" "$@" 2>&1 | tr -d '\r' | tee "$work/$name.log" || status=$?
+    count=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/$name.log")
+    if [ "$status" -ne 0 ] || [ -z "$count" ] || grep -q '^\[  FAILED  \]' "$work/$name.log"; then
+        echo "windows tests: failed" >&2
+        exit 1
+    fi
+    passed=$((passed + count))
+}
+
 echo "=== acquisition tests under Wine"
-status=0
-timeout 600 wine "$windows_bin/vandrel_acquisition_windows_tests.exe" 2>&1 | tr -d '\r' \
-    | tee "$work/acquisition.log" || status=$?
-passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/acquisition.log")
-if [ "$status" -ne 0 ] || [ -z "$passed" ] || grep -q '^\[  FAILED  \]' "$work/acquisition.log"; then
-    echo "windows tests: failed" >&2
-    exit 1
-fi
+run_tests acquisition 600 wine "$windows_bin/vandrel_acquisition_windows_tests.exe"
 
 # What both front-ends share, built for Windows: the same tests as on Linux.
 if [ -x "$windows_bin/vandrel_shared_windows_tests.exe" ]; then
     echo "=== shared front-end pieces under Wine"
-    status=0
-    timeout 300 wine "$windows_bin/vandrel_shared_windows_tests.exe" 2>&1 | tr -d '\r' \
-        | tee "$work/shared.log" || status=$?
-    shared=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/shared.log")
-    if [ "$status" -ne 0 ] || [ -z "$shared" ] || grep -q '^\[  FAILED  \]' "$work/shared.log"; then
-        echo "windows tests: failed" >&2
-        exit 1
-    fi
-    passed=$((passed + shared))
+    run_tests shared 300 wine "$windows_bin/vandrel_shared_windows_tests.exe"
 fi
 
 # The Windows front-end's pieces on real windows, which need an X server of their own.
 if [ -x "$windows_bin/vandrel_shell_windows_tests.exe" ]; then
     echo "=== Windows front-end tests under Wine"
-    status=0
-    timeout 300 xvfb-run -a wine "$windows_bin/vandrel_shell_windows_tests.exe" 2>&1 | tr -d '\r' \
-        | tee "$work/shell.log" || status=$?
-    shell=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$work/shell.log")
-    if [ "$status" -ne 0 ] || [ -z "$shell" ] || grep -q '^\[  FAILED  \]' "$work/shell.log"; then
-        echo "windows tests: failed" >&2
-        exit 1
-    fi
-    passed=$((passed + shell))
+    run_tests shell 300 xvfb-run -a wine "$windows_bin/vandrel_shell_windows_tests.exe"
 fi
 
 # The Windows program end to end, when the Linux build has its test (configured with

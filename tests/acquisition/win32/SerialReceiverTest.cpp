@@ -41,16 +41,27 @@ std::chrono::milliseconds timed(const std::function<void()> &step)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
 }
 
-TEST(WindowsSerialReceiver, StoresTheFramesReadFromTheComPort)
+// A started receiver reading COM1, acquisition running; the test writes the line into COM2.
+class WindowsReceiving : public ::testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(link.isOpen());
+        receiver.start();
+        ASSERT_TRUE(receiver.openPort(ReaderIndex));
+        frames = receiver.frameEvent();
+        receiver.run();
+    }
+
     LinkedPorts link;
-    ASSERT_TRUE(link.isOpen());
     SerialReceiver receiver;
-    receiver.start();
-    ASSERT_TRUE(receiver.openPort(ReaderIndex));
+    std::shared_ptr<Event> frames;
+};
+
+TEST_F(WindowsReceiving, StoresTheFramesReadFromTheComPort)
+{
     EXPECT_EQ(receiver.currentPort(), ReaderIndex);
-    const std::shared_ptr<Event> frames = receiver.frameEvent();
-    receiver.run();
 
     // Bytes before the first marker are skipped; every marker value opens a block.
     ASSERT_TRUE(link.write(dataBytes(40, 60)));
@@ -95,15 +106,8 @@ TEST(WindowsSerialReceiver, PortsAreExclusiveAndAFailedOpenReleasesTheOldOne)
 // Reopening the port cuts the block under way short; whatever count of bytes it held, it is
 // dropped and the latest frame stays the last one the line ended. Where the read cannot be
 // cancelled (Wine) the cut comes with the read's time-out, which must not pass for the line's.
-TEST(WindowsSerialReceiver, ABlockCutByAReopenIsNeverStored)
+TEST_F(WindowsReceiving, ABlockCutByAReopenIsNeverStored)
 {
-    LinkedPorts link;
-    ASSERT_TRUE(link.isOpen());
-    SerialReceiver receiver;
-    receiver.start();
-    ASSERT_TRUE(receiver.openPort(ReaderIndex));
-    const std::shared_ptr<Event> frames = receiver.frameEvent();
-    receiver.run();
     const Bytes whole = dataBytes(137, 9);
     const Bytes cutFrame = dataBytes(137, 70);
     for (std::size_t k : {0, 3, 4, 70, 133, 134, 136, 137}) {
@@ -118,15 +122,8 @@ TEST(WindowsSerialReceiver, ABlockCutByAReopenIsNeverStored)
     }
 }
 
-TEST(WindowsSerialReceiver, CloseIsPromptInEveryState)
+TEST_F(WindowsReceiving, CloseIsPromptInEveryState)
 {
-    LinkedPorts link;
-    ASSERT_TRUE(link.isOpen());
-    SerialReceiver receiver;
-    receiver.start();
-    ASSERT_TRUE(receiver.openPort(ReaderIndex));
-    const std::shared_ptr<Event> frames = receiver.frameEvent();
-    receiver.run();
     // Inside a block on a silent line: the thread waits in a one-second read.
     ASSERT_TRUE(link.write(Bytes {0x7C} + dataBytes(137, 3) + Bytes {0x7C}));
     ASSERT_TRUE(frames->waitFor(Bound));
