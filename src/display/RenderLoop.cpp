@@ -34,9 +34,9 @@ void RenderLoop::start(std::shared_ptr<Client> client, std::shared_ptr<Event> fr
     auto shared = std::make_shared<Shared>();
     shared->Target = std::move(client);
     shared->FrameEvent = std::move(frameEvent);
-    // Detached from the start: the thread's end is told by Finished, so a stop can give up on a
-    // thread without owning it, and nothing ever has to join one that may never end.
-    std::thread(&RenderLoop::run, shared, shared->Target).detach();
+    // The thread's end is told by Finished, so a stop can give up on a thread that overruns
+    // without ever joining one that may never end.
+    Thread = std::thread(&RenderLoop::run, shared, shared->Target);
     State = std::move(shared);
 }
 
@@ -93,6 +93,13 @@ bool RenderLoop::stop(std::chrono::milliseconds bound)
                 s.Abandoned = true;
         }
         s.Target.reset();
+    }
+    if (Thread.joinable()) {
+        // Past Finished only its unwinding is left.
+        if (ended)
+            Thread.join();
+        else
+            Thread.detach();
     }
     return ended;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 class Event;
 
@@ -61,4 +62,7 @@ private:
     static void run(const std::shared_ptr<Shared> &shared, const std::shared_ptr<Client> &client);
 
     std::shared_ptr<Shared> State;
+    // Joined when it ended in time, so that its thread-local state (the toolkit's font caches)
+    // is gone before the loop's owner goes on; detached when abandoned.
+    std::thread Thread;
 };
