@@ -262,4 +262,82 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
         send(10 + 7 * k, 50 - 5 * k);
 }
 
+// Counts the repaint requests the RenderThread posts to the view, which are its only events of
+// a type past QEvent::User, and tells whether a paint followed the last.
+class RepaintWatch : public QObject
+{
+public:
+    int Requests = 0;
+    bool PaintedSinceRequest = false;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() >= QEvent::User) {
+            ++Requests;
+            PaintedSinceRequest = false;
+        } else if (event->type() == QEvent::Paint) {
+            PaintedSinceRequest = true;
+        }
+        return false;
+    }
+};
+
+// The window shows one picture while the next is drawn into the other, so each of the two sees
+// only every second picture. A text that alternates picture by picture never changes within
+// either, and still every picture must be shown with its own.
+TEST_F(ViewTest, TextsChangingWithEveryPictureAreShownWithEveryPicture)
+{
+    PseudoTerminal line;
+    const int index = PortCount - 1;
+    const ScopedEnv device(portOverrideVariable(index), line.slavePath());
+    ASSERT_TRUE(Receiver.openPort(index));
+    CVandrelViewerView view;
+    create(view);
+    const auto shown = [&] {
+        return devicePixels(view.screen()->grabWindow(view.winId()).toImage());
+    };
+    // Acquisition started and paused in turn, each time drawn at once on the window's thread,
+    // as the frame does: the connection line says so. The line stays silent throughout.
+    for (int k = 0; k < 8; ++k) {
+        const bool running = k % 2 == 0;
+        if (running)
+            Receiver.run();
+        else
+            Receiver.pause();
+        view.OnAcquisitionChanged();
+        const QImage picture = directPicture({640, 480}, {}, overlayTexts({}, running, index));
+        ASSERT_EQ(devicePixels(view.backBufferImage()), picture) << "picture " << k;
+        ASSERT_TRUE(waitUntil([&] { return shown() == picture; })) << "picture " << k;
+    }
+
+    // Level traces high and low in turn, a frame at a time from the line: the picture shown
+    // lies outside what the two before and after it share, and none of it may stay. Checked at
+    // the first paint after the pass's repaint request, before a silent line's time-out brings
+    // another pass that would draw the frame again and hide a repaint that fell short.
+    RepaintWatch watch;
+    view.installEventFilter(&watch);
+    Receiver.run();
+    ASSERT_TRUE(line.write(std::vector<std::uint8_t> {0x7C}));
+    for (int k = 0; k < 8; ++k) {
+        std::vector<std::uint8_t> data(ScopeFrame::Size - 1, 0);
+        std::fill_n(data.begin() + ScopeFrame::FirstSample, ScopeFrame::SampleCount,
+                    static_cast<std::uint8_t>(k % 2 ? 50 - k : 6 + k));
+        ScopeFrame frame;
+        std::copy(data.begin(), data.end(), frame.Bytes.begin());
+        data.push_back(0x7C);
+        const QImage picture = directPicture({640, 480}, frame, overlayTexts(frame, true, index));
+        const std::uint64_t passes = view.renderPassCount();
+        watch.Requests = 0;
+        ASSERT_TRUE(line.write(data));
+        ASSERT_TRUE(waitUntil([&] {
+            return view.renderPassCount() > passes
+                && devicePixels(view.backBufferImage()) == picture && watch.Requests > 0
+                && watch.PaintedSinceRequest;
+        })) << "frame "
+            << k;
+        ASSERT_EQ(shown(), picture) << "frame " << k;
+    }
+}
+
 } // namespace

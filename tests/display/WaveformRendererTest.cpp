@@ -295,6 +295,50 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
     check(other, sine);
 }
 
+// A view draws into two bitmaps in turn. Each must come out as the one-pass picture whatever
+// the other took in between, and each must be brought up to date rather than redrawn.
+TEST(WaveformRenderer, TwoBitmapsDrawnInTurnEachKeepTheirOwnState)
+{
+    std::mt19937 generator(11);
+    ScopeFrame noise;
+    for (auto &byte : noise.Bytes)
+        byte = static_cast<std::uint8_t>(generator());
+    const ScopeFrame frames[] = {zigzagFrame(30, 31), zigzagFrame(33, 34), noise,
+                                 zigzagFrame(31, 32), constantFrame(0x3F), zigzagFrame(30, 32)};
+
+    WaveformRenderer renderer;
+    const DrawingSet set;
+    const QSize size(1916, 1006);
+    QImage bitmaps[2] = {QImage(size, QImage::Format_RGB32), QImage(size, QImage::Format_RGB32)};
+    // The connection line alternates with the bitmaps, and every third step on its own: each
+    // bitmap sees its texts both stay and change.
+    for (int step = 0; step < 12; ++step) {
+        QImage &image = bitmaps[step % 2];
+        const ScopeFrame &frame = frames[static_cast<std::size_t>(step) % std::size(frames)];
+        const OverlayTexts texts = overlayTexts(frame, (step + step / 3) % 2 == 0, 2);
+        const QImage before = image.copy();
+        const QRect changed = renderer.render(image, set.tools(), frame, texts);
+        QImage expected(size, QImage::Format_RGB32);
+        WaveformRenderer::renderDirect(expected, set.tools(), frame, texts);
+        ASSERT_EQ(image, expected) << "step " << step;
+        if (step < 2)
+            continue;
+        const std::optional<QPoint> outside = changeOutside(before, image, changed);
+        EXPECT_FALSE(outside) << "step " << step;
+        // Brought up to date: neither the texts' far columns nor the graticule's far corner.
+        EXPECT_NE(changed, image.rect()) << "step " << step;
+    }
+
+    // A third bitmap pushes the oldest out; coming back, that one is drawn afresh and right.
+    QImage third(size, QImage::Format_RGB32);
+    const OverlayTexts texts = overlayTexts(noise, true, 2);
+    renderer.render(third, set.tools(), noise, texts);
+    renderer.render(bitmaps[1], set.tools(), noise, texts);
+    EXPECT_EQ(renderer.render(bitmaps[0], set.tools(), noise, texts), bitmaps[0].rect());
+    EXPECT_EQ(bitmaps[0], third);
+    EXPECT_EQ(bitmaps[1], third);
+}
+
 TEST(WaveformRenderer, ReportedChangeHoldsEveryChangedPixel)
 {
     std::mt19937 generator(5);

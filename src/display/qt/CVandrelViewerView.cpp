@@ -60,14 +60,17 @@ struct CVandrelViewerView::Canvas : RenderCanvas
     std::unique_ptr<QBrush> TextBrush;
     std::unique_ptr<QFont> TextFont;
     std::unique_ptr<QImage> BackBuffer;
+    // Knows both bitmaps a view draws into in turn, so each is brought up to date from how it
+    // was drawn last, and a hand-over copies nothing.
     WaveformRenderer Renderer;
-    // Device pixels of BackBuffer not yet handed over.
+    // Drawn since the last hand-over, and the device pixels that changed in BackBuffer since it
+    // was shown last.
+    bool Fresh = false;
     QRect Unshown;
-    // The picture shown before the last hand-over, and the pixels that hand-over changed. The
-    // next hand-over brings it up to date off the lock and swaps it in: the renderer keeps its
-    // own BackBuffer, and a paint waits for a swap at most.
-    QImage Spare;
+    // The device pixels the last hand-over changed, and the texts of the pictures drawn and shown.
     QRect LastHandOver;
+    OverlayTexts DrawnTexts;
+    OverlayTexts ShownTexts;
 
     using RenderCanvas::ViewLock;
 
@@ -78,39 +81,38 @@ struct CVandrelViewerView::Canvas : RenderCanvas
             return;
         const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
                                              *GridPen,         *TextBrush, *TextFont};
-        Unshown |= Renderer.render(
-            *BackBuffer, tools, DisplayFrame.Frame,
-            overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port));
+        DrawnTexts = overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port);
+        Unshown |= Renderer.render(*BackBuffer, tools, DisplayFrame.Frame, DrawnTexts);
+        Fresh = true;
     }
 
-    // A picture of a new size comes from the window's thread, which renders at once after every
-    // resize; the RenderThread then only copies pixels, so all pictures are allocated where the
-    // window lives and their memory is reused rather than spread over threads.
+    // The finished bitmap is swapped for the one shown, which becomes the next to draw into. The
+    // two differ only where the traces of the last two hand-overs lie, and where their texts
+    // differ, which happens seldom and repaints everything. A bitmap of a new size comes from the
+    // window's thread, which renders at once after every resize; its hand-over also replaces the
+    // old bitmap it gets back, so all bitmaps are allocated where the window lives.
     void handOver() override
     {
-        if (!BackBuffer)
+        if (!BackBuffer || !std::exchange(Fresh, false))
             return;
-        const QImage &finished = *BackBuffer;
-        const QRect changed = std::exchange(Unshown, QRect()) & finished.rect();
-        if (Spare.size() != finished.size() || Spare.format() != finished.format()
-            || Spare.devicePixelRatio() != finished.devicePixelRatio() || finished.isNull()) {
-            QImage fresh = finished.copy();
-            Picture->swapIn(fresh, finished.rect());
-            fresh = QImage();
-            Spare = finished.copy();
-            LastHandOver = QRect();
-            return;
-        }
-        if (changed.isEmpty())
-            return;
-        const QRect stale = changed | LastHandOver;
-        const int depth = finished.depth() / 8;
-        const auto bytes = static_cast<std::size_t>(stale.width() * depth);
-        for (int y = stale.top(); y <= stale.bottom(); ++y)
-            std::memcpy(Spare.scanLine(y) + stale.left() * depth,
-                        finished.constScanLine(y) + stale.left() * depth, bytes);
+        const QRect whole = BackBuffer->rect();
+        const QRect changed = std::exchange(Unshown, QRect()) & whole;
+        QRect repaint = changed | LastHandOver;
+        if (DrawnTexts != ShownTexts)
+            repaint = whole;
         LastHandOver = changed;
-        Picture->swapIn(Spare, changed);
+        ShownTexts = DrawnTexts;
+        const QImage::Format format = BackBuffer->format();
+        const qreal ratio = BackBuffer->devicePixelRatio();
+        Picture->swapIn(*BackBuffer, repaint);
+        QImage &next = *BackBuffer;
+        if (whole.isEmpty())
+            next = QImage();
+        else if (next.size() != whole.size() || next.format() != format
+                 || next.devicePixelRatio() != ratio) {
+            next = QImage(whole.size(), format);
+            next.setDevicePixelRatio(ratio);
+        }
     }
 
     // The widget belongs to the window's thread, so the RenderThread only posts a request.

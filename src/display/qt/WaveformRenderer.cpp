@@ -353,9 +353,19 @@ void WaveformRenderer::clear()
     LayerBlank.clear();
     for (auto &images : Lines)
         images.clear();
-    TargetKey = 0;
-    Shown = {};
-    TraceArea.clear();
+    Targets = {};
+}
+
+WaveformRenderer::TargetState &WaveformRenderer::stateFor(qint64 key)
+{
+    auto found = std::find_if(Targets.begin(), Targets.end(),
+                              [&](const TargetState &state) { return state.Key == key; });
+    if (key == 0 || found == Targets.end()) {
+        found = Targets.end() - 1;
+        *found = {};
+    }
+    std::rotate(Targets.begin(), found, found + 1);
+    return Targets.front();
 }
 
 bool WaveformRenderer::Look::matches(const QImage &target, const Tools &tools) const
@@ -487,15 +497,16 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
     }
 }
 
-QRect WaveformRenderer::restoreTrace(QImage &target) const
+QRect WaveformRenderer::restoreTrace(QImage &target, const std::vector<QRect> &traceArea) const
 {
     QRect bounds;
     uchar *const bits = target.bits();
     const qsizetype stride = target.bytesPerLine();
     const uchar *const layerBits = Layer.constBits();
+    const qsizetype layerStride = Layer.bytesPerLine();
     // The graticule's columns inside the rectangle at hand: mostly none or one.
     std::array<std::pair<int, std::size_t>, GraticuleSide / Division + 1> pieces;
-    for (const QRect &limit : TraceArea) {
+    for (const QRect &limit : traceArea) {
         bounds |= limit;
         const QRect rect = limit.intersected(Layer.rect()).intersected(target.rect());
         if (rect.isEmpty())
@@ -510,8 +521,7 @@ QRect WaveformRenderer::restoreTrace(QImage &target) const
         }
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
             auto *to = reinterpret_cast<quint32 *>(bits + y * stride);
-            const auto *from =
-                reinterpret_cast<const quint32 *>(layerBits + y * Layer.bytesPerLine());
+            const auto *from = reinterpret_cast<const quint32 *>(layerBits + y * layerStride);
             if (LayerRows[std::size_t(y)]) {
                 std::memcpy(to + rect.left(), from + rect.left(), width * sizeof(quint32));
                 continue;
@@ -532,14 +542,15 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     if (target.isNull())
         return {};
     const Area area = fitArea(target.width(), target.height());
+    TargetState &state = stateFor(target.cacheKey());
     if (target.depth() != 32 || area.Width == 0 || area.Height == 0
         || tools.Background.style() != Qt::SolidPattern) {
         renderDirect(target, tools, frame, texts);
-        TargetKey = 0;
+        state.Key = 0;
         return target.rect();
     }
 
-    bool intact = TargetKey != 0 && target.cacheKey() == TargetKey;
+    bool intact = state.Key != 0;
     if (!Drawn || !Drawn->matches(target, tools)) {
         adoptLook(target, tools);
         intact = false;
@@ -555,7 +566,7 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     }
     if (!apart) {
         renderDirect(target, tools, frame, texts);
-        TargetKey = 0;
+        state.Key = 0;
         return target.rect();
     }
 
@@ -566,7 +577,7 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
             buildLayer(target, tools);
             if (Layer.isNull()) {
                 renderDirect(target, tools, frame, texts);
-                TargetKey = 0;
+                state.Key = 0;
                 return target.rect();
             }
         } else {
@@ -579,25 +590,25 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
             copyPixels(target, line.Pixels, line.Ink.topLeft(), line.Ink);
         changed = target.rect();
     } else {
-        changed = restoreTrace(target);
+        changed = restoreTrace(target, state.TraceArea);
         for (std::size_t line = 0; line < lines.size(); ++line)
-            if (Shown[line].Text != lines[line].Text) {
-                fillPixels(target, background, Shown[line].Ink);
-                changed |= Shown[line].Ink | lines[line].Ink;
+            if (state.Shown[line].Text != lines[line].Text) {
+                fillPixels(target, background, state.Shown[line].Ink);
+                changed |= state.Shown[line].Ink | lines[line].Ink;
             }
         for (std::size_t line = 0; line < lines.size(); ++line)
-            if (Shown[line].Text != lines[line].Text)
+            if (state.Shown[line].Text != lines[line].Text)
                 copyPixels(target, lines[line].Pixels, lines[line].Ink.topLeft(), lines[line].Ink);
     }
-    Shown = lines;
+    state.Shown = lines;
 
     const Scale scale = scaleFor(area);
     QImage surface = surfaceOn(target.bits(), target);
     drawTrace(surface, tools, frame, scale);
-    TraceArea =
+    state.TraceArea =
         traceBounds(frame, tools.Trace, scale, Layer.rect(), rasterisable(surface, tools.Trace));
-    for (const QRect &rect : TraceArea)
+    for (const QRect &rect : state.TraceArea)
         changed |= rect;
-    TargetKey = target.cacheKey();
+    state.Key = target.cacheKey();
     return changed;
 }

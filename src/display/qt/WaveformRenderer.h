@@ -101,8 +101,8 @@ private:
     void adoptLook(const QImage &target, const Tools &tools);
     const LineImage &lineImage(int line, const QString &text, const Tools &tools);
     void buildLayer(QImage &target, const Tools &tools);
-    // Puts back the layer's pixels under the previous trace; answers their bounds.
-    QRect restoreTrace(QImage &target) const;
+    // Puts back the layer's pixels under the trace drawn before; answers their bounds.
+    QRect restoreTrace(QImage &target, const std::vector<QRect> &traceArea) const;
 
     std::optional<Look> Drawn;
     // The first column right of everything the graticule and the trace can touch.
@@ -118,9 +118,18 @@ private:
     std::vector<quint32> LayerBlank;
     // Per line, the images drawn for the current look, the most recently used first.
     std::array<std::vector<LineImage>, WaveformGeometry::TextLineCount> Lines;
-    // The target as this renderer last left it: layer, these lines, a trace inside TraceArea. A
+    // A target as this renderer last left it: layer, these lines, a trace inside TraceArea. A
     // target with another key was changed by someone else, so all of it is put in again.
-    qint64 TargetKey = 0;
-    std::array<LineImage, WaveformGeometry::TextLineCount> Shown;
-    std::vector<QRect> TraceArea;
+    struct TargetState
+    {
+        qint64 Key = 0;
+        std::array<LineImage, WaveformGeometry::TextLineCount> Shown;
+        std::vector<QRect> TraceArea;
+    };
+    // The state kept for this key, moved to the front; else the least recently used, emptied.
+    TargetState &stateFor(qint64 key);
+
+    // The last few targets, the most recently drawn first: a view that draws into two bitmaps in
+    // turn finds each as it left it, and the layer and line images serve both.
+    std::array<TargetState, 2> Targets;
 };
