@@ -190,11 +190,16 @@ std::vector<QRect> traceBounds(const ScopeFrame &frame, const QPen &pen, const S
 {
     const qreal reach = ownRasteriser ? std::max({pen.widthF(), 1 / scale.X, 1 / scale.Y}) / 2
                                       : pen.widthF() / 2 + 1;
-    const auto low = [](qreal logical, qreal factor) {
-        return static_cast<int>(std::floor(logical * factor + 0.5)) - 2;
+    // Pixels floor(left) to ceil(right) - 1 hold ink: ours get one to spare on either side for
+    // rounding, the toolkit's two more. A noisy trace is restored a dozen columns wide per row, so
+    // every column counts.
+    const int before = ownRasteriser ? 1 : 2;
+    const int after = ownRasteriser ? 0 : 2;
+    const auto low = [before](qreal logical, qreal factor) {
+        return static_cast<int>(std::floor(logical * factor + 0.5)) - before;
     };
-    const auto high = [](qreal logical, qreal factor) {
-        return static_cast<int>(std::ceil(logical * factor + 0.5)) + 2;
+    const auto high = [after](qreal logical, qreal factor) {
+        return static_cast<int>(std::ceil(logical * factor + 0.5)) + after;
     };
     const auto area = [](const QRect &rect) { return qint64(rect.width()) * rect.height(); };
     std::vector<QRect> rects;
