@@ -185,6 +185,7 @@ struct ThreadSwitches
 {
     std::string Name;
     long long Switches = 0;
+    long long CpuNanoseconds = 0; // time on a CPU, from schedstat
 };
 
 // Voluntary and involuntary context switches of every thread of the process but one.
@@ -201,6 +202,7 @@ std::map<long, ThreadSwitches> contextSwitches(long excluded)
         const std::string dir = std::string("/proc/self/task/") + entry->d_name;
         ThreadSwitches &thread = result[tid];
         std::ifstream(dir + "/comm") >> thread.Name;
+        std::ifstream(dir + "/schedstat") >> thread.CpuNanoseconds;
         std::ifstream status(dir + "/status");
         std::string key;
         while (status >> key) {
@@ -240,7 +242,10 @@ public:
         Stop.store(false);
         Sent.store(0);
         Source = std::move(source);
-        Thread = std::thread([this, first] { stream(first); });
+        Thread = std::thread([this, first] {
+            Tid = ::syscall(SYS_gettid);
+            stream(first);
+        });
     }
     // Asks the writer to end after the frame it is on, without waiting for it: the watcher must
     // keep seeing passes meanwhile.
@@ -252,6 +257,7 @@ public:
             Thread.join();
     }
     double cpuSeconds() { return Thread.joinable() ? threadCpuSeconds(Thread.native_handle()) : 0; }
+    long tid() const { return Tid.load(); }
     unsigned sent() const { return Sent.load(); }
     // When the last byte of frame seq went into the pseudo-terminal; empty if it never did.
     std::optional<Clock::time_point> writtenAt(unsigned seq)
@@ -287,6 +293,7 @@ private:
     std::atomic<unsigned> Sent {0};
     std::mutex Mutex;
     std::map<unsigned, Clock::time_point> Written;
+    std::atomic<long> Tid {0};
     std::thread Thread;
 };
 
@@ -302,6 +309,9 @@ struct Figures
     unsigned StreamSent = 0;
     std::uint64_t StreamPasses = 0;
     double IdleSeconds = 0;
+    std::map<long, ThreadSwitches> StreamBefore;
+    std::map<long, ThreadSwitches> StreamAfter;
+    long WriterTid = 0;
     std::map<long, ThreadSwitches> IdleBefore;
     std::map<long, ThreadSwitches> IdleAfter;
     double LongestPaintWaitMs = 0;
@@ -361,12 +371,16 @@ void measure(SerialReceiver &receiver, CVandrelViewerView &view, int master, Fig
     {
         receiver.run();
         const std::uint64_t passesBefore = view.renderPassCount();
+        const long self = ::syscall(SYS_gettid);
+        figures.StreamBefore = contextSwitches(self);
         const double cpuBefore = processCpuSeconds();
         const auto wallBefore = Clock::now();
         writer.start(100000, CpuFrames);
         std::this_thread::sleep_for(CpuPhase);
         const double writerCpu = writer.cpuSeconds();
         const double cpuAfter = processCpuSeconds();
+        figures.StreamAfter = contextSwitches(self);
+        figures.WriterTid = writer.tid();
         const auto wallAfter = Clock::now();
         writer.stop();
         figures.StreamCpuSeconds = cpuAfter - cpuBefore - writerCpu;
@@ -411,6 +425,16 @@ void report(const Figures &f)
                 "%llu passes; target <= 3 %%)\n",
                 100.0 * f.StreamCpuSeconds / f.StreamSeconds, f.StreamCpuSeconds, f.StreamSeconds,
                 f.StreamSent, static_cast<unsigned long long>(f.StreamPasses));
+    std::string byThread;
+    for (const auto &[tid, after] : f.StreamAfter) {
+        const auto before = f.StreamBefore.find(tid);
+        const long long used = after.CpuNanoseconds
+            - (before == f.StreamBefore.end() ? 0 : before->second.CpuNanoseconds);
+        if (tid != f.WriterTid && used > 0)
+            byThread += " " + after.Name + "(" + std::to_string(tid) + ") "
+                + std::to_string(100.0 * used / 1e9 / f.StreamSeconds).substr(0, 4) + " %;";
+    }
+    std::printf("  CPU while streaming by thread:%s\n", byThread.c_str());
     std::printf("  longest wait of a paint for the view lock: %.2f ms (target <= 3 ms)\n",
                 f.LongestPaintWaitMs);
     long long total = 0;
