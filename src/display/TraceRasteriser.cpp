@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // The coverage of a pixel by a convex polygon, row by row.
 //
 // Within row j (j <= y <= j + 1) the polygon spans, at each height y, the interval from its left
@@ -39,6 +43,32 @@ inline std::uint32_t blend(std::uint32_t colour, std::uint32_t pixel, std::uint3
     const std::uint32_t ag =
         ((colour >> 8) & 0x00FF00FFU) * a + ((pixel >> 8) & 0x00FF00FFU) * rest;
     return divideBy255(rb) | (divideBy255(ag) << 8);
+}
+
+// Source over for two pixels at once, each with its own coverage: the same arithmetic as blend()
+// on 16-bit lanes, whose sums stay below 2^16 (255 * 255 + 255 + 128).
+inline void blendTwo(std::uint32_t colour, std::uint32_t &first, std::uint32_t firstA,
+                     std::uint32_t &second, std::uint32_t secondA)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i pixels = _mm_unpacklo_epi8(
+        _mm_set_epi32(0, 0, static_cast<int>(second), static_cast<int>(first)), zero);
+    const __m128i source = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(colour)), zero);
+    const auto a1 = static_cast<short>(firstA);
+    const auto a2 = static_cast<short>(secondA);
+    const __m128i a = _mm_set_epi16(a2, a2, a2, a2, a1, a1, a1, a1);
+    const __m128i rest = _mm_sub_epi16(_mm_set1_epi16(255), a);
+    __m128i t = _mm_add_epi16(_mm_mullo_epi16(source, a), _mm_mullo_epi16(pixels, rest));
+    t = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), _mm_set1_epi16(0x80)),
+                       8);
+    const __m128i packed = _mm_packus_epi16(t, t);
+    first = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
+    second = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 4)));
+#else
+    first = blend(colour, first, firstA);
+    second = blend(colour, second, secondA);
+#endif
 }
 
 // A share of a pixel, 0 to 1, as a level of 0 to 255.
@@ -209,10 +239,8 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
                     // end's column left of it.
                     // Both shares lie in [0, 1] here, so they need no clamping.
                     const double middle = low + step * 0.5;
-                    row[leftFirst] =
-                        blend(Colour, row[leftFirst], shareLevel(leftFirst + 1 - middle));
-                    row[rightFirst] =
-                        blend(Colour, row[rightFirst], shareLevel(middle + runWidth - rightFirst));
+                    blendTwo(Colour, row[leftFirst], shareLevel(leftFirst + 1 - middle),
+                             row[rightFirst], shareLevel(middle + runWidth - rightFirst));
                 } else {
                     for (int i = leftFirst; i <= leftLast; ++i)
                         row[i] =
