@@ -177,20 +177,36 @@ TEST_F(ViewTest, PaintsGetThePictureAtOnceWhileRendersRunBackToBack)
     EXPECT_LT(view.longestPaintWait(), 15ms);
 }
 
-// Records the region of every paint the view receives.
+// Records the region of every paint the view receives, and counts the repaint requests the
+// RenderThread posts to it, its only events of a type past QEvent::User: whether a paint
+// followed the last.
 class PaintRecorder : public QObject
 {
 public:
     std::vector<QRegion> Regions;
+    int Requests = 0;
+    bool PaintedSinceRequest = false;
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
+        if (event->type() >= QEvent::User) {
+            ++Requests;
+            PaintedSinceRequest = false;
+        } else if (event->type() == QEvent::Paint) {
             Regions.push_back(static_cast<QPaintEvent *>(event)->region());
+            PaintedSinceRequest = true;
+        }
         return false;
     }
 };
+
+// What the window really shows: the offscreen platform grabs its backing store, which a paint
+// only partly overwrites, unlike grab(), which paints the whole widget afresh.
+QImage shownPixels(CVandrelViewerView &view)
+{
+    return devicePixels(view.screen()->grabWindow(view.winId()).toImage());
+}
 
 TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
 {
@@ -203,11 +219,7 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
     create(view);
     PaintRecorder recorder;
     view.installEventFilter(&recorder);
-    // What the window really shows: the offscreen platform grabs its backing store, which a
-    // paint only partly overwrites, unlike grab(), which paints the whole widget afresh.
-    const auto shown = [&] {
-        return devicePixels(view.screen()->grabWindow(view.winId()).toImage());
-    };
+    const auto shown = [&] { return shownPixels(view); };
     ASSERT_TRUE(line.write(std::vector<std::uint8_t> {0x7C}));
 
     // Zigzags between two levels; each frame is complete when its closing marker arrives.
@@ -262,27 +274,6 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
         send(10 + 7 * k, 50 - 5 * k);
 }
 
-// Counts the repaint requests the RenderThread posts to the view, which are its only events of
-// a type past QEvent::User, and tells whether a paint followed the last.
-class RepaintWatch : public QObject
-{
-public:
-    int Requests = 0;
-    bool PaintedSinceRequest = false;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() >= QEvent::User) {
-            ++Requests;
-            PaintedSinceRequest = false;
-        } else if (event->type() == QEvent::Paint) {
-            PaintedSinceRequest = true;
-        }
-        return false;
-    }
-};
-
 // The window shows one picture while the next is drawn into the other, so each of the two sees
 // only every second picture. A text that alternates picture by picture never changes within
 // either, and still every picture must be shown with its own.
@@ -294,9 +285,7 @@ TEST_F(ViewTest, TextsChangingWithEveryPictureAreShownWithEveryPicture)
     ASSERT_TRUE(Receiver.openPort(index));
     CVandrelViewerView view;
     create(view);
-    const auto shown = [&] {
-        return devicePixels(view.screen()->grabWindow(view.winId()).toImage());
-    };
+    const auto shown = [&] { return shownPixels(view); };
     // Acquisition started and paused in turn, each time drawn at once on the window's thread,
     // as the frame does: the connection line says so. The line stays silent throughout.
     for (int k = 0; k < 8; ++k) {
@@ -315,7 +304,7 @@ TEST_F(ViewTest, TextsChangingWithEveryPictureAreShownWithEveryPicture)
     // lies outside what the two before and after it share, and none of it may stay. Checked at
     // the first paint after the pass's repaint request, before a silent line's time-out brings
     // another pass that would draw the frame again and hide a repaint that fell short.
-    RepaintWatch watch;
+    PaintRecorder watch;
     view.installEventFilter(&watch);
     Receiver.run();
     ASSERT_TRUE(line.write(std::vector<std::uint8_t> {0x7C}));
