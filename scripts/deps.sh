@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages of the named sets when any is missing, with sudo when not root.
 # Usage: scripts/deps.sh [--list] SET...   (--list prints the packages instead of installing)
 #   run       what the viewer needs at run time beyond its shared libraries: the fonts it draws with
-#   build     compiler, CMake, Qt headers; help2man for the manual pages; file and dpkg-dev for cpack
+#   build     compiler, CMake, Qt and xcb headers; help2man for the manual pages; file and dpkg-dev for cpack
 #   headless  a virtual X server, window control and window capture (scripts/run.sh without a
 #             display, and the tests of the real executable)
 #   test      GoogleTest, Benchmark, the other Japanese fonts the package accepts, xwd for window
@@ -16,7 +16,7 @@ set -euo pipefail
 packages_of() {
     case "$1" in
         run) echo fonts-liberation fonts-noto-cjk ;;
-        build) echo g++ cmake ninja-build qt6-base-dev qt6-svg-dev help2man file dpkg-dev ;;
+        build) echo g++ cmake ninja-build qt6-base-dev qt6-svg-dev libxcb1-dev help2man file dpkg-dev ;;
         headless) echo xvfb xdotool imagemagick ;;
         test)
             echo libgtest-dev libbenchmark-dev fonts-ipafont-gothic fonts-vlgothic x11-apps \

@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <memory>
+#include <string>
 
 #include <sys/ioctl.h>
 
@@ -306,8 +307,22 @@ TEST(ShellEndToEndTest, DialogsAreCentredByTheirFrameUnderAWindowManager)
         return box && owner && std::abs(box->center().x() - owner->center().x()) <= 1
             && std::abs(box->center().y() - owner->center().y()) <= 1;
     };
-    EXPECT_TRUE(QTest::qWaitFor(centred, PictureBoundMs))
-        << "About's frame centre " << (box ? box->center().x() : -1) << ","
-        << (box ? box->center().y() : -1) << " against the main window's "
-        << (owner ? owner->center().x() : -1) << "," << (owner ? owner->center().y() : -1);
+    const auto where = [&] {
+        return "About's frame centre " + std::to_string(box ? box->center().x() : -1) + ","
+            + std::to_string(box ? box->center().y() : -1) + " against the main window's "
+            + std::to_string(owner ? owner->center().x() : -1) + ","
+            + std::to_string(owner ? owner->center().y() : -1);
+    };
+    ASSERT_TRUE(QTest::qWaitFor(centred, PictureBoundMs)) << where();
+
+    // A manager that gives the box another frame later (a theme with a taller title bar) only
+    // publishes the new extents; nothing else reaches the program, and the box follows them.
+    const QSize firstFrame = box->size();
+    ASSERT_TRUE(runTool(QStandardPaths::findExecutable(u"xprop"_s),
+                        {u"-id"_s, *about, u"-f"_s, u"_NET_FRAME_EXTENTS"_s, u"32c"_s, u"-set"_s,
+                         u"_NET_FRAME_EXTENTS"_s, u"5, 7, 48, 9"_s},
+                        display.environment(), ExitBoundMs));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return centred() && box->size() != firstFrame; }, PictureBoundMs))
+        << where();
 }
