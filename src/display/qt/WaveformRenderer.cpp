@@ -377,6 +377,7 @@ void WaveformRenderer::clear()
     Layer = QImage();
     LayerColumns.clear();
     LayerRows.clear();
+    LayerColumnPixels.clear();
     LayerBlank.clear();
     for (auto &images : Lines)
         images.clear();
@@ -522,6 +523,12 @@ void WaveformRenderer::buildLayer(QImage &target, const Tools &tools)
                     static_cast<std::size_t>(Layer.bytesPerLine()));
         LayerRows[std::size_t(y)] = inkOutsideColumns(row);
     }
+    LayerColumnPixels.clear();
+    for (const auto &[first, last] : LayerColumns)
+        for (int y = 0; y < Layer.height(); ++y) {
+            const auto *row = reinterpret_cast<const quint32 *>(Layer.constScanLine(y));
+            LayerColumnPixels.insert(LayerColumnPixels.end(), row + first, row + last + 1);
+        }
 }
 
 QRect WaveformRenderer::restoreTrace(QImage &target, const std::vector<QRect> &traceArea) const
@@ -531,8 +538,16 @@ QRect WaveformRenderer::restoreTrace(QImage &target, const std::vector<QRect> &t
     const qsizetype stride = target.bytesPerLine();
     const uchar *const layerBits = Layer.constBits();
     const qsizetype layerStride = Layer.bytesPerLine();
-    // The graticule's columns inside the rectangle at hand: mostly none or one.
-    std::array<std::pair<int, std::size_t>, GraticuleSide / Division + 1> pieces;
+    // The graticule's columns inside the rectangle at hand, mostly none or one: where they start
+    // in the packed copy, how many pixels apart its rows are, and how many to copy.
+    struct Piece
+    {
+        int Left = 0;
+        std::size_t Count = 0;
+        const quint32 *From = nullptr;
+        std::size_t Stride = 0;
+    };
+    std::array<Piece, GraticuleSide / Division + 1> pieces;
     for (const QRect &limit : traceArea) {
         bounds |= limit;
         const QRect rect = limit.intersected(Layer.rect()).intersected(target.rect());
@@ -540,23 +555,28 @@ QRect WaveformRenderer::restoreTrace(QImage &target, const std::vector<QRect> &t
             continue;
         const auto width = static_cast<std::size_t>(rect.width());
         std::size_t count = 0;
+        const quint32 *run = LayerColumnPixels.data();
         for (const auto &[first, last] : LayerColumns) {
+            const auto runWidth = static_cast<std::size_t>(last - first + 1);
             const int left = std::max(first, rect.left());
             const int right = std::min(last, rect.right());
             if (left <= right)
-                pieces[count++] = {left, static_cast<std::size_t>(right - left + 1)};
+                pieces[count++] = {left, static_cast<std::size_t>(right - left + 1),
+                                   run + (left - first), runWidth};
+            run += runWidth * static_cast<std::size_t>(Layer.height());
         }
         for (int y = rect.top(); y <= rect.bottom(); ++y) {
             auto *to = reinterpret_cast<quint32 *>(bits + y * stride);
-            const auto *from = reinterpret_cast<const quint32 *>(layerBits + y * layerStride);
             if (LayerRows[std::size_t(y)]) {
+                const auto *from = reinterpret_cast<const quint32 *>(layerBits + y * layerStride);
                 std::memcpy(to + rect.left(), from + rect.left(), width * sizeof(quint32));
                 continue;
             }
             fillShort(to + rect.left(), width, LayerBlank.front());
-            for (std::size_t piece = 0; piece < count; ++piece)
-                std::memcpy(to + pieces[piece].first, from + pieces[piece].first,
-                            pieces[piece].second * sizeof(quint32));
+            for (std::size_t piece = 0; piece < count; ++piece) {
+                const Piece &p = pieces[piece];
+                std::copy_n(p.From + static_cast<std::size_t>(y) * p.Stride, p.Count, to + p.Left);
+            }
         }
     }
     return bounds;

@@ -114,6 +114,9 @@ private:
     // the layer is the background, which a restore fills rather than copies.
     std::vector<std::pair<int, int>> LayerColumns;
     std::vector<unsigned char> LayerRows;
+    // The layer's pixels in those columns, run after run, each run row by row: what a restore
+    // copies of the graticule's vertical lines, packed so that it stays in the cache.
+    std::vector<quint32> LayerColumnPixels;
     // One row of the background, as wide as the layer.
     std::vector<quint32> LayerBlank;
     // Per line, the images drawn for the current look, the most recently used first.
