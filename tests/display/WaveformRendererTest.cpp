@@ -2,6 +2,8 @@
 #include "WaveformGeometry.h"
 
 #include <QFontDatabase>
+#include <QPainter>
+#include <QRegion>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,49 @@ std::optional<QPoint> changeOutside(const QImage &before, const QImage &after, c
             return found;
     }
     return std::nullopt;
+}
+
+// The first pixel that differs between two images of one size and lies outside the region.
+std::optional<QPoint> changeOutside(const QImage &before, const QImage &after,
+                                    const QRegion &allowed)
+{
+    QImage outside = after.copy();
+    QPainter painter(&outside);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const QRect &rect : allowed)
+        painter.drawImage(rect.topLeft(), before, rect);
+    painter.end();
+    return changeOutside(before, outside, QRect());
+}
+
+// A square wave of the given period in samples, shifted by `phase` samples.
+ScopeFrame squareFrame(int period, int phase)
+{
+    ScopeFrame frame;
+    for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
+        frame.Bytes[ScopeFrame::FirstSample + i] =
+            (static_cast<int>(i) + phase) % period < period / 2 ? 10 : 50;
+    return frame;
+}
+
+// One period of a sine across the graticule, shifted by `phase` samples.
+ScopeFrame sineFrame(int phase)
+{
+    ScopeFrame frame;
+    for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
+        frame.Bytes[ScopeFrame::FirstSample + i] = static_cast<std::uint8_t>(std::lround(
+            31.5
+            + 28
+                * std::sin(2 * M_PI * (static_cast<double>(i) + phase) / ScopeFrame::SampleCount)));
+    return frame;
+}
+
+qint64 areaOf(const QRegion &region)
+{
+    qint64 area = 0;
+    for (const QRect &rect : region)
+        area += qint64(rect.width()) * rect.height();
+    return area;
 }
 
 TEST(WaveformRenderer, PictureAt640x480)
@@ -360,11 +405,18 @@ TEST(WaveformRenderer, ReportedChangeHoldsEveryChangedPixel)
         for (const ScopeFrame &frame : frames) {
             const QImage before = image.copy();
             const OverlayTexts texts = overlayTexts(frame, step != 3, 2);
-            const QRect changed = renderer.render(image, set.tools(), frame, texts);
+            QRegion region;
+            const QRect changed = renderer.render(image, set.tools(), frame, texts, region);
             const std::optional<QPoint> outside = changeOutside(before, image, changed);
             EXPECT_FALSE(outside) << size.width() << "x" << size.height() << " step " << step
                                   << " at " << outside.value_or(QPoint()).x() << ","
                                   << outside.value_or(QPoint()).y();
+            const std::optional<QPoint> outsideRegion = changeOutside(before, image, region);
+            EXPECT_FALSE(outsideRegion)
+                << size.width() << "x" << size.height() << " step " << step << " at "
+                << outsideRegion.value_or(QPoint()).x() << ","
+                << outsideRegion.value_or(QPoint()).y() << " outside the region";
+            EXPECT_TRUE(changed.contains(region.boundingRect()));
             if (step == 0) {
                 EXPECT_EQ(changed, image.rect()) << size.width() << "x" << size.height();
             }
@@ -382,6 +434,34 @@ TEST(WaveformRenderer, ReportedChangeHoldsEveryChangedPixel)
     EXPECT_GE(changed.bottom(), traceY(30) * scale + 1);
     EXPECT_LT(changed.height(), 120);
     EXPECT_LT(changed.right(), TextLeft * scale); // the texts stay
+
+    // A square wave that drifts repaints its edges and level runs, not the band between them;
+    // its region holds every changed pixel, and so does a drifting wave of many edges. A
+    // drifting sine's region is the bounds of runs of its segments.
+    for (const int period : {64, 8, 0}) {
+        const auto wave = [period](int phase) {
+            return period > 0 ? squareFrame(period, phase) : sineFrame(phase * 5);
+        };
+        renderer.render(image, set.tools(), wave(0), texts);
+        for (int phase = 1; phase <= 3; ++phase) {
+            const QImage before = image.copy();
+            QRegion region;
+            const QRect bounds = renderer.render(image, set.tools(), wave(phase), texts, region);
+            const std::optional<QPoint> outside = changeOutside(before, image, region);
+            EXPECT_FALSE(outside) << "period " << period << " phase " << phase << " at "
+                                  << outside.value_or(QPoint()).x() << ","
+                                  << outside.value_or(QPoint()).y();
+            EXPECT_LE(region.rectCount(), 96);
+            if (period == 64) {
+                EXPECT_LT(areaOf(region) * 4, qint64(bounds.width()) * bounds.height())
+                    << "phase " << phase;
+            }
+            if (period == 0) {
+                EXPECT_LT(areaOf(region) * 5, qint64(bounds.width()) * bounds.height() * 4)
+                    << "phase " << phase;
+            }
+        }
+    }
 
     // A changed line repaints that line, not the column.
     renderer.render(image, set.tools(), constantFrame(0x3F), texts);

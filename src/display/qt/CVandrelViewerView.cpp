@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QtMath>
 
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -20,7 +22,7 @@ struct CVandrelViewerView::Shown
     std::mutex PictureLock;
     QImage Image;
     // What the hand-overs since the last repaint changed, in widget coordinates.
-    QRect PendingRepaint;
+    QRegion PendingRepaint;
     // Made, delivered and deleted on the window's thread, so the event never crosses threads
     // behind the toolkit's back; while it is on its way later passes post none, since the repaint
     // it brings shows whatever picture is newest then.
@@ -28,16 +30,21 @@ struct CVandrelViewerView::Shown
 
     // Shows the picture, which changed from the one shown in these device pixels, and keeps the
     // one shown before in its place.
-    void swapIn(QImage &picture, const QRect &changed)
+    void swapIn(QImage &picture, const QRegion &changed)
     {
         std::scoped_lock lock(PictureLock);
         std::swap(Image, picture);
         // The picture's own ratio, not the widget's: they differ on another screen until the
         // next resize, and the pixels are the picture's.
         const qreal ratio = Image.isNull() ? 1.0 : Image.devicePixelRatio();
-        PendingRepaint |= QRectF(changed.x() / ratio, changed.y() / ratio, changed.width() / ratio,
-                                 changed.height() / ratio)
-                              .toAlignedRect();
+        for (const QRect &rect : changed)
+            PendingRepaint += QRectF(rect.x() / ratio, rect.y() / ratio, rect.width() / ratio,
+                                     rect.height() / ratio)
+                                  .toAlignedRect();
+        // Hand-overs that no paint has taken yet pile up; past a few dozen pieces one rectangle
+        // paints faster.
+        if (PendingRepaint.rectCount() > 128)
+            PendingRepaint = PendingRepaint.boundingRect();
     }
 };
 
@@ -66,9 +73,9 @@ struct CVandrelViewerView::Canvas : RenderCanvas
     // Drawn since the last hand-over, and the device pixels that changed in BackBuffer since it
     // was shown last.
     bool Fresh = false;
-    QRect Unshown;
+    QRegion Unshown;
     // The device pixels the last hand-over changed, and the texts of the pictures drawn and shown.
-    QRect LastHandOver;
+    QRegion LastHandOver;
     OverlayTexts DrawnTexts;
     OverlayTexts ShownTexts;
 
@@ -82,7 +89,9 @@ struct CVandrelViewerView::Canvas : RenderCanvas
         const WaveformRenderer::Tools tools {*BackgroundBrush, *TracePen,  *BorderPen,
                                              *GridPen,         *TextBrush, *TextFont};
         DrawnTexts = overlayTexts(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port);
-        Unshown |= Renderer.render(*BackBuffer, tools, DisplayFrame.Frame, DrawnTexts);
+        QRegion changed;
+        Renderer.render(*BackBuffer, tools, DisplayFrame.Frame, DrawnTexts, changed);
+        Unshown += changed;
         Fresh = true;
     }
 
@@ -96,8 +105,8 @@ struct CVandrelViewerView::Canvas : RenderCanvas
         if (!BackBuffer || !std::exchange(Fresh, false))
             return;
         const QRect whole = BackBuffer->rect();
-        const QRect changed = std::exchange(Unshown, QRect()) & whole;
-        QRect repaint = changed | LastHandOver;
+        const QRegion changed = std::exchange(Unshown, QRegion()) & whole;
+        QRegion repaint = changed + LastHandOver;
         if (DrawnTexts != ShownTexts)
             repaint = whole;
         LastHandOver = changed;
@@ -224,10 +233,10 @@ bool CVandrelViewerView::event(QEvent *event)
 {
     if (event->type() != repaintRequestType())
         return QWidget::event(event);
-    QRect changed;
+    QRegion changed;
     {
         std::scoped_lock lock(Picture->PictureLock);
-        changed = std::exchange(Picture->PendingRepaint, QRect());
+        changed = std::exchange(Picture->PendingRepaint, QRegion());
         Picture->SpareRepaintRequest = std::make_unique<QEvent>(repaintRequestType());
     }
     update(changed);
@@ -239,10 +248,10 @@ void CVandrelViewerView::RenderFrame()
     if (!Drawing)
         return;
     Drawing->renderNow();
-    QRect changed;
+    QRegion changed;
     {
         std::scoped_lock lock(Picture->PictureLock);
-        changed = std::exchange(Picture->PendingRepaint, QRect());
+        changed = std::exchange(Picture->PendingRepaint, QRegion());
     }
     update(changed);
 }
@@ -291,6 +300,8 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
         return;
     const qreal ratio = image.devicePixelRatio();
     const QRectF whole(QPointF(), size);
+    const bool pieces = event->region().rectCount() > 1;
+    const bool integralRatio = ratio == std::round(ratio);
     for (const QRect &area : event->region()) {
         // A logical pixel of margin: at a fractional ratio the area's edges fall inside device
         // pixels, which the clip to the event's region still lets through and must not miss.
@@ -299,6 +310,13 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
             continue;
         const QRectF source(target.x() * ratio, target.y() * ratio, target.width() * ratio,
                             target.height() * ratio);
+        // Each piece on its own: under a clip of many pieces the toolkit copies the picture
+        // through a slower path, on worker threads of its own. At a fractional ratio the
+        // margin stays in, so the device pixels across the piece's edges are not cut off.
+        if (pieces && integralRatio)
+            painter.setClipRect(area);
+        else if (pieces)
+            painter.setClipRect(target);
         painter.drawImage(target, image, source);
     }
 }

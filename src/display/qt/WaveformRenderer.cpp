@@ -246,6 +246,38 @@ inline void fillShort(quint32 *to, std::size_t count, quint32 pixel)
     std::fill_n(to, count, pixel);
 }
 
+// A trace's rectangles as a region of at most a few: as they are when they are few, else the
+// bounds of each run of neighbours. Each rectangle of a repaint costs a copy call per row.
+QRegion fewRectangles(const std::vector<QRect> &rects)
+{
+    constexpr std::size_t Few = 16;
+    QRegion region;
+    if (rects.size() <= Few) {
+        for (const QRect &rect : rects)
+            region += rect;
+        return region;
+    }
+    for (std::size_t group = 0; group < Few; ++group) {
+        QRect bounds;
+        for (std::size_t k = rects.size() * group / Few; k < rects.size() * (group + 1) / Few; ++k)
+            bounds |= rects[k];
+        region += bounds;
+    }
+    return region;
+}
+
+// The region, or its bounds when the region saves little of them or has grown into many pieces.
+QRegion worthwhile(const QRegion &region, const QRect &bounds)
+{
+    constexpr int MostPieces = 96;
+    if (region.rectCount() > MostPieces)
+        return bounds;
+    qint64 area = 0;
+    for (const QRect &rect : region)
+        area += qint64(rect.width()) * rect.height();
+    return area * 5 >= qint64(bounds.width()) * bounds.height() * 4 ? QRegion(bounds) : region;
+}
+
 // Copies `rect` of `from`, whose pixel (0, 0) lies at `origin` of the target, into the target.
 void copyPixels(QImage &to, const QImage &from, QPoint origin, const QRect &rect)
 {
@@ -585,6 +617,14 @@ QRect WaveformRenderer::restoreTrace(QImage &target, const std::vector<QRect> &t
 QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
                                const OverlayTexts &texts)
 {
+    QRegion unused;
+    return render(target, tools, frame, texts, unused);
+}
+
+QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                               const OverlayTexts &texts, QRegion &changedRegion)
+{
+    changedRegion = QRegion();
     if (target.isNull())
         return {};
     const Area area = fitArea(target.width(), target.height());
@@ -593,6 +633,7 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
         || tools.Background.style() != Qt::SolidPattern) {
         renderDirect(target, tools, frame, texts);
         state.Key = 0;
+        changedRegion = target.rect();
         return target.rect();
     }
 
@@ -613,6 +654,7 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     if (!apart) {
         renderDirect(target, tools, frame, texts);
         state.Key = 0;
+        changedRegion = target.rect();
         return target.rect();
     }
 
@@ -624,6 +666,7 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
             if (Layer.isNull()) {
                 renderDirect(target, tools, frame, texts);
                 state.Key = 0;
+                changedRegion = target.rect();
                 return target.rect();
             }
         } else {
@@ -637,10 +680,12 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
         changed = target.rect();
     } else {
         changed = restoreTrace(target, state.TraceArea);
+        changedRegion = fewRectangles(state.TraceArea);
         for (std::size_t line = 0; line < lines.size(); ++line)
             if (state.Shown[line].Text != lines[line].Text) {
                 fillPixels(target, background, state.Shown[line].Ink);
                 changed |= state.Shown[line].Ink | lines[line].Ink;
+                changedRegion += state.Shown[line].Ink | lines[line].Ink;
             }
         for (std::size_t line = 0; line < lines.size(); ++line)
             if (state.Shown[line].Text != lines[line].Text)
@@ -655,6 +700,10 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
         traceBounds(frame, tools.Trace, scale, Layer.rect(), rasterisable(surface, tools.Trace));
     for (const QRect &rect : state.TraceArea)
         changed |= rect;
+    if (intact)
+        changedRegion = worthwhile(changedRegion + fewRectangles(state.TraceArea), changed);
+    else
+        changedRegion = changed;
     state.Key = target.cacheKey();
     return changed;
 }

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPen>
 #include <QRect>
+#include <QRegion>
 
 #include <array>
 #include <cstdint>
@@ -62,10 +63,14 @@ public:
 
     // Returns the device pixels of the target this render may have changed: the bounds of both
     // traces and of the old and new ink of every line whose text changed, the whole target when
-    // the target or the look is new. One rectangle: a repaint of many small ones costs more than
-    // the few pixels it saves.
+    // the target or the look is new, as one rectangle.
     QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
                  const OverlayTexts &texts);
+    // The same, and the changed pixels also as a region of a few rectangles inside those bounds:
+    // the traces' own strips where they are few (a square wave's level runs and edges), else
+    // the bounds of a run of segments each, else the bounds themselves when that saves little.
+    QRect render(QImage &target, const Tools &tools, const ScopeFrame &frame,
+                 const OverlayTexts &texts, QRegion &changedRegion);
 
     // The same picture in one pass with no caching: what render() must always equal.
     static void renderDirect(QImage &target, const Tools &tools, const ScopeFrame &frame,
