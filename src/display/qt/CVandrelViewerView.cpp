@@ -41,7 +41,7 @@ struct CVandrelViewerView::Shown
             PendingRepaint += QRectF(rect.x() / ratio, rect.y() / ratio, rect.width() / ratio,
                                      rect.height() / ratio)
                                   .toAlignedRect();
-        // Hand-overs that no paint has taken yet pile up; past a few dozen pieces one rectangle
+        // Hand-overs that no paint has taken yet pile up; past a hundred-odd pieces one rectangle
         // paints faster.
         if (PendingRepaint.rectCount() > 128)
             PendingRepaint = PendingRepaint.boundingRect();
