@@ -1,3 +1,4 @@
+#include "RenderCases.h"
 #include "RenderTestSupport.h"
 #include "WaveformGeometry.h"
 
@@ -14,6 +15,7 @@
 #include <random>
 #include <vector>
 
+using namespace RenderCases;
 using namespace RenderTest;
 using namespace WaveformGeometry;
 
@@ -22,22 +24,6 @@ namespace {
 QImage picture(QSize size, const ScopeFrame &frame = {})
 {
     return directPicture(size, frame, overlayTexts(frame, false, -1));
-}
-
-ScopeFrame constantFrame(std::uint8_t sample)
-{
-    ScopeFrame frame;
-    std::fill_n(frame.Bytes.begin() + ScopeFrame::FirstSample, ScopeFrame::SampleCount, sample);
-    return frame;
-}
-
-// A trace zigzagging between two sample values.
-ScopeFrame zigzagFrame(std::uint8_t low, std::uint8_t high)
-{
-    ScopeFrame frame;
-    for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
-        frame.Bytes[ScopeFrame::FirstSample + i] = i % 2 ? high : low;
-    return frame;
 }
 
 // The first pixel that differs between two images of one size and lies outside `allowed`.
@@ -278,17 +264,9 @@ TEST(WaveformRenderer, JapaneseConnectTextIsDrawnWithRealGlyphs)
 
 TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
 {
-    std::mt19937 generator(3);
-    ScopeFrame noise;
-    for (auto &byte : noise.Bytes)
-        byte = static_cast<std::uint8_t>(generator());
-    ScopeFrame sine;
-    for (std::size_t i = 0; i < ScopeFrame::SampleCount; ++i)
-        sine.Bytes[4 + i] = static_cast<std::uint8_t>(std::lround(32 + 25 * std::sin(i / 10.0)));
-    ScopeFrame otherNoise;
-    for (auto &byte : otherNoise.Bytes)
-        byte = static_cast<std::uint8_t>(generator());
-    const ScopeFrame frames[] = {{}, sine, noise, otherNoise, constantFrame(0x3F)};
+    const std::vector<ScopeFrame> frames = equalityFrames();
+    const ScopeFrame &sine = frames[1];
+    const ScopeFrame &noise = frames[2];
 
     WaveformRenderer renderer;
     DrawingSet set;
@@ -301,17 +279,14 @@ TEST(WaveformRenderer, CachedRenderAlwaysEqualsTheOnePassPicture)
         WaveformRenderer::renderDirect(expected, set.tools(), frame, texts);
         ASSERT_EQ(image, expected) << image.width() << "x" << image.height() << " step " << step;
     };
-    for (const QSize size : {QSize(640, 480), QSize(1000, 600), QSize(641, 481), QSize(1920, 1080),
-                             QSize(961, 601), QSize(1916, 1006)}) {
-        QImage image(size, QImage::Format_RGB32);
+    for (const Size size : EqualitySizes) {
+        QImage image(size.Width, size.Height, QImage::Format_RGB32);
         for (int round = 0; round < 2; ++round)
             for (const ScopeFrame &frame : frames)
                 check(image, frame);
     }
-    // Near 4K, where the texts are large enough to be drawn from their outlines and the least
-    // difference in scale shows; with equal and with unequal scales.
-    for (const QSize size : {QSize(3836, 2049), QSize(3836, 2050), QSize(2556, 1330)}) {
-        QImage image(size, QImage::Format_RGB32);
+    for (const Size size : LargeSizes) {
+        QImage image(size.Width, size.Height, QImage::Format_RGB32);
         for (const ScopeFrame &frame : {frames[1], frames[2]})
             check(image, frame);
     }

@@ -1,7 +1,9 @@
 #include "CVandrelViewerView.h"
 
 #include "Event.h"
+#include "GdiPlusRenderer.h"
 #include "OverlayLines.h"
+#include "PictureBitmap.h"
 #include "RenderCanvas.h"
 #include "ScopeFrame.h"
 #include "SerialReceiver.h"
@@ -9,10 +11,9 @@
 
 #include <gdiplus.h>
 
-#include <cwchar>
+#include <algorithm>
+#include <memory>
 #include <mutex>
-#include <new>
-#include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -22,105 +23,23 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-using WaveformGeometry::BackgroundColour;
-using WaveformGeometry::GraticuleColour;
-using WaveformGeometry::TextColour;
-using WaveformGeometry::TextPoints;
-using WaveformGeometry::TraceColour;
-constexpr REAL GridDashes[] = {WaveformGeometry::GridDash, WaveformGeometry::GridGap};
-
 constexpr wchar_t ViewClassName[] = L"VandrelViewerView";
-
-// Frees a drawing object that exists and clears its field.
-template<typename Object, typename Base>
-void release(Object *&object, GpStatus (*free)(Base *))
-{
-    if (object != nullptr)
-        free(object);
-    object = nullptr;
-}
-
-GpFont *fontOfFamily(const WCHAR *name)
-{
-    GpFontFamily *family = nullptr;
-    GpFont *font = nullptr;
-    if (GdipCreateFontFamilyFromName(name, nullptr, &family) == Ok) {
-        GdipCreateFont(family, TextPoints, FontStyleRegular, UnitPoint, &font);
-        GdipDeleteFontFamily(family);
-    }
-    return font;
-}
-
-// The face the dialogs' text really shows in: the system's font mapper resolves the message
-// font to a face that is installed, whatever the message font names.
-std::wstring dialogFace()
-{
-    NONCLIENTMETRICSW metrics {};
-    metrics.cbSize = sizeof metrics;
-    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        return {};
-    HFONT font = ::CreateFontIndirectW(&metrics.lfMessageFont);
-    HDC screen = ::GetDC(nullptr);
-    std::wstring face(LF_FACESIZE, L'\0');
-    if (font != nullptr && screen != nullptr) {
-        HGDIOBJ previous = ::SelectObject(screen, font);
-        if (::GetTextFaceW(screen, LF_FACESIZE, face.data()) <= 0)
-            face[0] = L'\0';
-        face.resize(std::wcslen(face.c_str()));
-        ::SelectObject(screen, previous);
-    } else {
-        face.clear();
-    }
-    if (screen != nullptr)
-        ::ReleaseDC(nullptr, screen);
-    if (font != nullptr)
-        ::DeleteObject(font);
-    return face;
-}
-
-// Times New Roman, else the generic sans serif. A system that has neither would show a picture
-// without its settings, so then the dialogs' face, and last any family that makes a font.
-GpFont *makeTextFont()
-{
-    GpFont *font = fontOfFamily(reinterpret_cast<const WCHAR *>(WaveformGeometry::TextFace));
-    GpFontFamily *family = nullptr;
-    if (font == nullptr && GdipGetGenericFontFamilySansSerif(&family) == Ok) {
-        GdipCreateFont(family, TextPoints, FontStyleRegular, UnitPoint, &font);
-        GdipDeleteFontFamily(family);
-    }
-    if (font == nullptr) {
-        const std::wstring face = dialogFace();
-        if (!face.empty())
-            font = fontOfFamily(face.c_str());
-    }
-    GpFontCollection *installed = nullptr;
-    INT count = 0;
-    if (font == nullptr && GdipNewInstalledFontCollection(&installed) == Ok
-        && GdipGetFontCollectionFamilyCount(installed, &count) == Ok && count > 0) {
-        // The families belong to the collection, which belongs to GDI+.
-        std::vector<GpFontFamily *> families(static_cast<std::size_t>(count), nullptr);
-        INT found = 0;
-        if (GdipGetFontCollectionFamilyList(installed, count, families.data(), &found) == Ok)
-            for (INT i = 0; i < found && font == nullptr; ++i)
-                GdipCreateFont(families[static_cast<std::size_t>(i)], TextPoints, FontStyleRegular,
-                               UnitPoint, &font);
-    }
-    return font;
-}
 
 } // namespace
 
-// The picture the window shows. PictureLock is held only to hand a picture over and to copy it
-// to the screen.
+// The picture the window shows, and what a paint has yet to bring to the screen. PictureLock is
+// held only to hand a picture over and to copy it to the screen.
 struct CVandrelViewerView::Shown
 {
     std::mutex PictureLock;
-    GpBitmap *Image = nullptr;
+    std::unique_ptr<PictureBitmap> Image;
+    ChangedRegion Pending;
+    bool PendingWhole = false;
 };
 
 // The drawing objects and the BackBuffer, shared with the RenderThread. Freed by OnDestroy once
-// the thread has ended; an abandoned thread's are left to the process's end, since the drawing
-// library may be shut down before that thread lets go of them.
+// the thread has ended; an abandoned thread's drawing objects are left to the process's end,
+// since the drawing library may be shut down before that thread lets go of them.
 struct CVandrelViewerView::Canvas : RenderCanvas
 {
     Canvas(HWND window, std::shared_ptr<Shown> picture, const SerialReceiver *receiver)
@@ -132,31 +51,33 @@ struct CVandrelViewerView::Canvas : RenderCanvas
     const HWND Window;
     const std::shared_ptr<Shown> Picture;
     // All below under ViewLock.
-    GpSolidFill *BackgroundBrush = nullptr;
-    GpPen *TracePen = nullptr;
-    GpPen *BorderPen = nullptr;
-    GpPen *GridPen = nullptr;
-    GpSolidFill *TextBrush = nullptr;
-    GpFont *TextFont = nullptr;
-    // Null while the client area has no pixels. Always the size of the shown picture, which it
-    // is swapped with once it has been drawn.
-    GpBitmap *BackBuffer = nullptr;
-    // BackBuffer holds a picture not yet handed over.
+    GdiPlusRenderer::Tools Tools;
+    GdiPlusRenderer Renderer;
+    // The client area's size, which both pictures take.
+    SIZE Size {};
+    // Null while the client area has no pixels, or when it could not be made: then the next
+    // render tries again.
+    std::unique_ptr<PictureBitmap> BackBuffer;
+    // BackBuffer holds a picture not yet handed over; Drawn holds what changed in it since it was
+    // last shown, DrawnTexts its texts.
     bool Unshown = false;
+    ChangedRegion Drawn;
+    OverlayLines DrawnTexts;
+    // What the last hand-over changed, and the texts of the picture shown. A bitmap drawn in turn
+    // with another was last brought up to date two pictures ago, so a repaint covers the changes
+    // of both hand-overs, and everything when the texts differ from those shown.
+    ChangedRegion LastHandOver;
+    OverlayLines ShownTexts;
+    bool ShownKnown = false;
 
     using RenderCanvas::ViewLock;
 
     void draw() override;
-
-    void handOver() override
-    {
-        if (!std::exchange(Unshown, false))
-            return;
-        std::scoped_lock lock(Picture->PictureLock);
-        std::swap(Picture->Image, BackBuffer);
-    }
-
-    void askRepaint() override { ::InvalidateRect(Window, nullptr, FALSE); }
+    void handOver() override;
+    void askRepaint() override;
+    // Both take PictureLock.
+    void resetPictures();
+    void takePending(ChangedRegion &pending, bool &whole);
 };
 
 CVandrelViewerView::CVandrelViewerView()
@@ -232,35 +153,31 @@ LRESULT CVandrelViewerView::ProcessWindowMessage(UINT message, WPARAM wParam, LP
     }
 }
 
-// A client area without pixels gets no bitmap; the next WM_SIZE with an area makes one.
-GpBitmap *CVandrelViewerView::makeBitmap() const
-{
-    RECT client {};
-    ::GetClientRect(Window, &client);
-    GpGraphics *reference = nullptr;
-    GdipCreateFromHWND(Window, &reference);
-    GpBitmap *bitmap = nullptr;
-    if (reference != nullptr && client.right > 0 && client.bottom > 0)
-        GdipCreateBitmapFromGraphics(client.right, client.bottom, reference, &bitmap);
-    if (reference != nullptr)
-        GdipDeleteGraphics(reference);
-    return bitmap;
-}
-
 // Both pictures take the client area's size: the BackBuffer, and a blank one for the picture
 // shown, which the render that follows on this thread replaces before any paint can show it.
 // The caller holds ViewLock.
 void CVandrelViewerView::rebuildBuffers()
 {
-    release(Drawing->BackBuffer, GdipDisposeImage);
-    Drawing->BackBuffer = makeBitmap();
+    RECT client {};
+    ::GetClientRect(Window, &client);
+    Drawing->Size = {client.right, client.bottom};
+    Drawing->BackBuffer = PictureBitmap::make(client.right, client.bottom);
     Drawing->Unshown = false;
-    GpBitmap *previous = makeBitmap();
+    Drawing->Drawn.clear();
+    Drawing->resetPictures();
+}
+
+void CVandrelViewerView::Canvas::resetPictures()
+{
+    LastHandOver.clear();
+    ShownKnown = false;
+    std::unique_ptr<PictureBitmap> previous = PictureBitmap::make(Size.cx, Size.cy);
     {
         std::scoped_lock lock(Picture->PictureLock);
         std::swap(Picture->Image, previous);
+        Picture->Pending.clear();
+        Picture->PendingWhole = true;
     }
-    release(previous, GdipDisposeImage);
 }
 
 LRESULT CVandrelViewerView::OnCreate()
@@ -271,13 +188,7 @@ LRESULT CVandrelViewerView::OnCreate()
     {
         std::scoped_lock lock(canvas->ViewLock);
         rebuildBuffers();
-        GdipCreateSolidFill(BackgroundColour, &canvas->BackgroundBrush);
-        GdipCreatePen1(TraceColour, 1.0F, UnitWorld, &canvas->TracePen);
-        GdipCreatePen1(GraticuleColour, 1.0F, UnitWorld, &canvas->BorderPen);
-        if (GdipCreatePen1(GraticuleColour, 1.0F, UnitWorld, &canvas->GridPen) == Ok)
-            GdipSetPenDashArray(canvas->GridPen, GridDashes, 2);
-        GdipCreateSolidFill(TextColour, &canvas->TextBrush);
-        canvas->TextFont = makeTextFont();
+        canvas->Tools = GdiPlusRenderer::Tools::make();
     }
 
     try {
@@ -295,7 +206,7 @@ LRESULT CVandrelViewerView::OnSize()
         return 0;
     {
         std::scoped_lock lock(Drawing->ViewLock);
-        if (Drawing->BackgroundBrush == nullptr)
+        if (Drawing->Tools.BackgroundBrush == nullptr)
             return 0;
         rebuildBuffers();
     }
@@ -303,40 +214,71 @@ LRESULT CVandrelViewerView::OnSize()
     return 0;
 }
 
-// Copies the shown picture under PictureLock, which a render never holds while it draws.
+// The rectangles of the window's update region, or its bounds where they are not worth it.
+std::vector<RECT> CVandrelViewerView::updateRects() const
+{
+    std::vector<RECT> rects;
+    HRGN region = ::CreateRectRgn(0, 0, 0, 0);
+    if (region == nullptr)
+        return rects;
+    if (::GetUpdateRgn(Window, region, FALSE) > NULLREGION) {
+        const DWORD size = ::GetRegionData(region, 0, nullptr);
+        std::vector<unsigned char> data(size);
+        auto *header = reinterpret_cast<RGNDATA *>(data.data());
+        if (size >= sizeof(RGNDATAHEADER) && ::GetRegionData(region, size, header) == size) {
+            const auto *first = reinterpret_cast<const RECT *>(header->Buffer);
+            rects.assign(first, first + header->rdh.nCount);
+            std::int64_t covered = 0;
+            for (const RECT &rect : rects)
+                covered += std::int64_t(rect.right - rect.left) * (rect.bottom - rect.top);
+            const RECT &bounds = header->rdh.rcBound;
+            if (!ChangedRegion::worthKeeping(
+                    rects.size(), covered,
+                    std::int64_t(bounds.right - bounds.left) * (bounds.bottom - bounds.top)))
+                rects.assign(1, bounds);
+        }
+    }
+    ::DeleteObject(region);
+    return rects;
+}
+
+// Copies what changed of the shown picture under PictureLock, which a render never holds while
+// it draws; the picture reaches the screen unscaled, pixel for pixel.
 LRESULT CVandrelViewerView::OnPaint()
 {
+    std::vector<RECT> rects = updateRects();
     PAINTSTRUCT paint {};
     HDC dc = ::BeginPaint(Window, &paint);
-    GpGraphics *graphics = nullptr;
-    GdipCreateFromHDC(dc, &graphics);
-    if (graphics != nullptr) {
-        UINT width = 0;
-        UINT height = 0;
-        {
-            std::scoped_lock lock(Picture->PictureLock);
-            if (Picture->Image != nullptr) {
-                GdipGetImageWidth(Picture->Image, &width);
-                GdipGetImageHeight(Picture->Image, &height);
-                GdipDrawImageI(graphics, Picture->Image, 0, 0);
-            }
+    if (rects.empty())
+        rects.assign(1, paint.rcPaint);
+    LONG width = 0;
+    LONG height = 0;
+    {
+        std::scoped_lock lock(Picture->PictureLock);
+        if (Picture->Image) {
+            width = Picture->Image->width();
+            height = Picture->Image->height();
+            for (const RECT &rect : rects)
+                Picture->Image->copyTo(dc, rect);
         }
-        // The class has no background brush: whatever no picture covers is filled here, or it
-        // would show what was on the screen before.
-        RECT client {};
-        ::GetClientRect(Window, &client);
-        GpSolidFill *background = nullptr;
-        if ((client.right > static_cast<LONG>(width) || client.bottom > static_cast<LONG>(height))
-            && GdipCreateSolidFill(BackgroundColour, &background) == Ok) {
-            if (client.right > static_cast<LONG>(width))
-                GdipFillRectangleI(graphics, background, static_cast<INT>(width), 0,
-                                   client.right - static_cast<INT>(width), client.bottom);
-            if (client.bottom > static_cast<LONG>(height))
-                GdipFillRectangleI(graphics, background, 0, static_cast<INT>(height), client.right,
-                                   client.bottom - static_cast<INT>(height));
-            GdipDeleteBrush(background);
+    }
+    // The class has no background brush: whatever no picture covers is filled here, or it
+    // would show what was on the screen before.
+    RECT client {};
+    ::GetClientRect(Window, &client);
+    if (client.right > width || client.bottom > height) {
+        constexpr std::uint32_t Colour = WaveformGeometry::BackgroundColour;
+        HBRUSH background = ::CreateSolidBrush(
+            RGB((Colour >> 16) & 0xFF, (Colour >> 8) & 0xFF, Colour & 0xFF));
+        const RECT right {width, 0, client.right, client.bottom};
+        const RECT below {0, height, client.right, client.bottom};
+        if (background != nullptr) {
+            if (client.right > width)
+                ::FillRect(dc, &right, background);
+            if (client.bottom > height)
+                ::FillRect(dc, &below, background);
+            ::DeleteObject(background);
         }
-        GdipDeleteGraphics(graphics);
     }
     ::EndPaint(Window, &paint);
     return 0;
@@ -351,17 +293,15 @@ LRESULT CVandrelViewerView::OnDestroy()
     if (Drawing && ended) {
         Canvas &canvas = *Drawing;
         std::scoped_lock lock(canvas.ViewLock);
-        release(canvas.TextFont, GdipDeleteFont);
-        release(canvas.TextBrush, GdipDeleteBrush);
-        release(canvas.GridPen, GdipDeletePen);
-        release(canvas.BorderPen, GdipDeletePen);
-        release(canvas.TracePen, GdipDeletePen);
-        release(canvas.BackBuffer, GdipDisposeImage);
-        release(canvas.BackgroundBrush, GdipDeleteBrush);
+        canvas.Tools.release();
+        canvas.BackBuffer.reset();
     }
     Drawing.reset();
-    std::scoped_lock lock(Picture->PictureLock);
-    release(Picture->Image, GdipDisposeImage);
+    std::unique_ptr<PictureBitmap> shown;
+    {
+        std::scoped_lock lock(Picture->PictureLock);
+        shown = std::move(Picture->Image);
+    }
     return 0;
 }
 
@@ -370,62 +310,75 @@ void CVandrelViewerView::RenderFrame()
     if (!Drawing)
         return;
     Drawing->renderNow();
+    ChangedRegion pending;
+    bool whole = false;
+    Drawing->takePending(pending, whole);
     ::InvalidateRect(Window, nullptr, FALSE);
 }
 
-// The caller holds ViewLock.
+// The caller holds ViewLock. A bitmap that could not be made is tried again here, so that a
+// passing shortage of memory does not freeze the picture until the next resize.
 void CVandrelViewerView::Canvas::draw()
 {
-    namespace G = WaveformGeometry;
-    if (BackBuffer == nullptr || BackgroundBrush == nullptr)
+    if (Tools.BackgroundBrush == nullptr)
+        return;
+    if (!BackBuffer)
+        BackBuffer = PictureBitmap::make(Size.cx, Size.cy);
+    if (!BackBuffer)
         return;
     const OverlayLines lines =
         overlayLines(DisplayFrame.Frame, DisplayFrame.Running, DisplayFrame.Port);
+    ChangedRegion changed;
+    Renderer.render(*BackBuffer, Tools, DisplayFrame.Frame, lines, changed);
+    // Drawn again before it was shown: the screen still lacks the first drawing's changes.
+    if (!std::exchange(Unshown, true))
+        Drawn.clear();
+    for (const PixelRect &rect : changed.rects())
+        Drawn.add(rect);
+    DrawnTexts = lines;
+}
 
-    GpGraphics *surface = nullptr;
-    GdipGetImageGraphicsContext(BackBuffer, &surface);
-    if (surface == nullptr)
+// The caller holds ViewLock.
+void CVandrelViewerView::Canvas::handOver()
+{
+    if (!std::exchange(Unshown, false))
         return;
-    GdipSetSmoothingMode(surface, SmoothingModeHighQuality);
-    UINT width = 0;
-    UINT height = 0;
-    GdipGetImageWidth(BackBuffer, &width);
-    GdipGetImageHeight(BackBuffer, &height);
-    const G::Area area = G::fitArea(static_cast<int>(width), static_cast<int>(height));
-    GdipFillRectangleI(surface, BackgroundBrush, 0, 0, static_cast<INT>(width),
-                       static_cast<INT>(height));
-    GdipScaleWorldTransform(
-        surface, static_cast<REAL>(static_cast<double>(area.Width) / G::LogicalWidth),
-        static_cast<REAL>(static_cast<double>(area.Height) / G::LogicalHeight), MatrixOrderPrepend);
+    const bool textsShown = ShownKnown && ShownTexts == DrawnTexts;
+    ChangedRegion repaint = Drawn;
+    for (const PixelRect &rect : LastHandOver.rects())
+        repaint.add(rect);
+    LastHandOver = std::move(Drawn);
+    Drawn.clear();
+    ShownTexts = DrawnTexts;
+    ShownKnown = true;
+    std::scoped_lock lock(Picture->PictureLock);
+    std::swap(Picture->Image, BackBuffer);
+    Picture->PendingWhole = Picture->PendingWhole || !textsShown;
+    for (const PixelRect &rect : repaint.rects())
+        Picture->Pending.add(rect);
+}
 
-    constexpr int Min = G::GraticuleMin;
-    constexpr int Max = G::GraticuleMax;
-    GdipDrawLineI(surface, BorderPen, Min, Min, Max, Min);
-    GdipDrawLineI(surface, BorderPen, Max, Min, Max, Max);
-    GdipDrawLineI(surface, BorderPen, Max, Max, Min, Max);
-    GdipDrawLineI(surface, BorderPen, Min, Max, Min, Min);
-    for (int k = G::Division; k < G::GraticuleSide; k += G::Division) {
-        GdipDrawLineI(surface, GridPen, k + Min, Min, k + Min, Max);
-        GdipDrawLineI(surface, GridPen, Min, k + Min, Max, k + Min);
-    }
+void CVandrelViewerView::Canvas::takePending(ChangedRegion &pending, bool &whole)
+{
+    std::scoped_lock lock(Picture->PictureLock);
+    pending = std::move(Picture->Pending);
+    Picture->Pending.clear();
+    whole = std::exchange(Picture->PendingWhole, false);
+}
 
-    const auto sample = [this](int i) {
-        return DisplayFrame.Frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)];
-    };
-    int previousY = G::traceY(sample(0));
-    for (int i = 1; i < G::SampleCount; ++i) {
-        const int y = G::traceY(sample(i));
-        GdipDrawLineI(surface, TracePen, G::traceX(i - 1), previousY, G::traceX(i), y);
-        previousY = y;
+// On the RenderThread: the window's update region gathers what is asked until the next paint.
+void CVandrelViewerView::Canvas::askRepaint()
+{
+    ChangedRegion pending;
+    bool whole = false;
+    takePending(pending, whole);
+    pending.settle();
+    if (whole || pending.rects().size() > ChangedRegion::MostPieces) {
+        ::InvalidateRect(Window, nullptr, FALSE);
+        return;
     }
-
-    for (int line = 0; line < G::TextLineCount; ++line) {
-        const std::u16string &text = lines[static_cast<std::size_t>(line)];
-        const RectF origin(static_cast<REAL>(G::TextLeft), static_cast<REAL>(G::textTop(line)),
-                           0.0F, 0.0F);
-        GdipDrawString(surface, reinterpret_cast<const WCHAR *>(text.c_str()),
-                       static_cast<INT>(text.size()), TextFont, &origin, nullptr, TextBrush);
+    for (const PixelRect &rect : pending.rects()) {
+        const RECT area {rect.Left, rect.Top, rect.Right, rect.Bottom};
+        ::InvalidateRect(Window, &area, FALSE);
     }
-    GdipDeleteGraphics(surface);
-    Unshown = true;
 }

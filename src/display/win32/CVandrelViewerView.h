@@ -5,14 +5,7 @@
 #include <windows.h>
 
 #include <memory>
-
-namespace Gdiplus {
-class GpBitmap;
-class GpBrush;
-class GpSolidFill;
-class GpPen;
-class GpFont;
-} // namespace Gdiplus
+#include <vector>
 
 class SerialReceiver;
 
@@ -52,8 +45,8 @@ private:
     LRESULT OnPaint();
     LRESULT OnDestroy();
 
-    Gdiplus::GpBitmap *makeBitmap() const;
     void rebuildBuffers();
+    std::vector<RECT> updateRects() const;
 
     HWND Window = nullptr;
     SerialReceiver *Receiver = nullptr;
