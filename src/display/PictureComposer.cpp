@@ -81,7 +81,9 @@ PixelRect PictureComposer::render(const PixelRows &target, std::int64_t key,
         return renderWhole(target, painter, frame, texts, changed);
 
     std::array<const LineImage *, TextLineCount> lines {};
-    bool apart = Geometry.TextColumn < target.Width;
+    // Below a quarter of the logical size a toolkit's glyphs no longer scale with the picture:
+    // GDI+ was seen to ink them outside the band drawn to find them.
+    bool apart = Geometry.TextColumn < target.Width && Geometry.Fit.Width * 4 >= LogicalWidth;
     for (std::size_t line = 0; line < lines.size() && apart; ++line) {
         lines[line] =
             &Lines.image(int(line), texts[line], painter, Geometry, Look.Background);

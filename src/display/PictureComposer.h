@@ -16,7 +16,7 @@ class ScopeFrame;
 // Only the trace changes from frame to frame, so the rest of the picture is kept: the graticule
 // in a layer of the columns the trace can reach, each overlay line as an image of its ink. A
 // render restores from the layer just the pixels the previous trace covered, puts in the lines
-// whose text changed and draws the new trace. Where texts and trace would share pixels (tiny
+// whose text changed and draws the new trace. Where texts and trace would share pixels (small
 // pictures, very large fonts) the parts cannot be composed apart, and every render draws the
 // whole picture in one pass, which is what the composed picture always equals.
 class PictureComposer
