@@ -294,7 +294,11 @@ QRect WaveformRenderer::render(QImage &target, const Tools &tools, const ScopeFr
     const PixelRows rows = rowsOf(target);
     QtPainter painter(tools, target.format());
     ChangedRegion changed;
-    const PixelRect bounds = Composer.render(rows, key, painter, frame, linesOf(texts), changed);
+    if (texts != LastTexts) {
+        LastTexts = texts;
+        LastLines = linesOf(texts);
+    }
+    const PixelRect bounds = Composer.render(rows, key, painter, frame, LastLines, changed);
     Composer.relabel(key, target.cacheKey());
     for (const PixelRect &rect : changed.rects())
         changedRegion += qRect(rect);

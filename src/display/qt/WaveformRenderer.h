@@ -86,4 +86,7 @@ private:
 
     std::optional<Look> Drawn;
     PictureComposer Composer;
+    // The texts last drawn and their conversion: they change a few times a session.
+    OverlayTexts LastTexts;
+    OverlayLines LastLines;
 };
