@@ -267,36 +267,56 @@ std::optional<QSize> windowSize(const VirtualDisplay &display, const QString &wi
     return QSize(width.captured(1).toInt(), height.captured(1).toInt());
 }
 
+QString sizeText(const QSize &size)
+{
+    return u"%1x%2"_s.arg(size.width()).arg(size.height());
+}
+
+// The view as the window shows it once a capture finds one, waiting through repaints.
+std::optional<QRect> awaitView(const VirtualDisplay &display, const QString &window)
+{
+    const QDeadlineTimer deadline(PictureBoundMs);
+    for (;;) {
+        if (const auto view = lookAt(display, window).View)
+            return view;
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QThread::msleep(200);
+    }
+}
+
 // Resizes the window until its view is the size asked: the bars' room is read from the capture,
-// so no program's layout is assumed. The view's size, or nothing when it would not take it.
+// so no program's layout is assumed. The view's size, or nothing when it would not take it; the
+// trail tells what each attempt gave.
 std::optional<QSize> sizeView(const VirtualDisplay &display, const QString &window,
-                              const QSize &wanted)
+                              const QSize &wanted, QString &trail)
 {
     runTool(tool(u"xdotool"_s), {u"windowmove"_s, u"--sync"_s, window, u"0"_s, u"0"_s},
             display.environment(), WineToolBoundMs);
-    std::optional<QRect> view;
-    for (int attempt = 0; attempt < 6; ++attempt) {
-        view = lookAt(display, window).View;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const auto view = awaitView(display, window);
         const auto outer = windowSize(display, window);
-        if (!view || !outer)
+        if (!view || !outer) {
+            trail += u" no view in the capture"_s;
             return std::nullopt;
+        }
+        trail += u" window %1: view %2;"_s.arg(sizeText(*outer), sizeText(view->size()));
         if (view->size() == wanted)
             return view->size();
         const QSize target = *outer + (wanted - view->size());
         display.resizeWindow(window, target.width(), target.height());
-        // Until the capture shows a view of another size that holds still, or the bound ends.
+        // Until two captures in a row show the same view of another size, or the bound ends.
         const QDeadlineTimer deadline(PictureBoundMs);
         std::optional<QRect> previous;
         while (!deadline.hasExpired()) {
-            QThread::msleep(200);
+            QThread::msleep(300);
             const auto now = lookAt(display, window).View;
             if (now && previous && *now == *previous && now->size() != view->size())
                 break;
             previous = now;
         }
     }
-    view = lookAt(display, window).View;
-    return view && view->size() == wanted ? std::optional<QSize>(view->size()) : std::nullopt;
+    return std::nullopt;
 }
 
 // Waits until the window shows a frame from the instrument.
@@ -442,9 +462,41 @@ struct Row
     Figures Measured;
 };
 
-QString sizeText(const QSize &size)
+// What the program and Wine together cost in each stretch, and with Wine's services.
+std::vector<double> programAndServer(const Figures &f)
 {
-    return u"%1x%2"_s.arg(size.width()).arg(size.height());
+    std::vector<double> sums;
+    for (std::size_t k = 0; k < f.Program.size(); ++k)
+        sums.push_back(f.Program[k] + f.Server[k]);
+    return sums;
+}
+
+std::vector<double> wholeTree(const Figures &f)
+{
+    std::vector<double> trees = programAndServer(f);
+    for (std::size_t k = 0; k < trees.size(); ++k)
+        trees[k] += f.Services[k];
+    return trees;
+}
+
+// One program's line: the median over the stretches, and each stretch's value when there are
+// several.
+QString rowText(const Row &row)
+{
+    const auto figure = [](const std::vector<double> &values) {
+        QString text = QString::number(median(values), 'f', 1);
+        if (values.size() > 1)
+            text += u" ["_s + listed(values) + u"]"_s;
+        return text + u" %"_s;
+    };
+    const Figures &f = row.Measured;
+    const QString name = u"%1 %2 %3: "_s.arg(row.Program, sizeText(row.Size), row.Wave);
+    if (row.Program == u"linux"_s)
+        return name + figure(f.Program);
+    return name
+        + u"program %1, wineserver %2, sum %3; services %4; whole Wine tree %5"_s.arg(
+            figure(f.Program), figure(f.Server), figure(programAndServer(f)), figure(f.Services),
+            figure(wholeTree(f)));
 }
 
 // Starts the program, connects it, and for each size fits the window, lets it settle and
@@ -466,6 +518,8 @@ public:
         }
         QProcessEnvironment environment = Display.environment();
         environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        if (!environment.contains(u"XDG_RUNTIME_DIR"_s) && Runtime.isValid())
+            environment.insert(u"XDG_RUNTIME_DIR"_s, Runtime.path());
         // COM1 is the instrument; no other name may reach a serial device of the machine.
         for (int n = 2; n <= 20; ++n)
             environment.insert(u"VANDREL_COM%1"_s.arg(n), u"/nonexistent/vandrel-com%1"_s.arg(n));
@@ -563,9 +617,12 @@ private:
         bool connected = false;
         for (const QSize &size : Settings.Sizes) {
             const QString name = u"%1 %2 %3"_s.arg(program, sizeText(size), wave);
-            const auto fitted = sizeView(Display, *window, size);
+            QString trail;
+            const auto fitted = sizeView(Display, *window, size, trail);
             if (!fitted) {
-                std::fprintf(stderr, "%s: the view would not take the size\n", qPrintable(name));
+                std::printf("%s: the view would not take the size (%s)\n", qPrintable(name),
+                            qPrintable(trail.trimmed()));
+                std::fflush(stdout);
                 continue;
             }
             // Connected once the window has its first size: Space toggles.
@@ -590,14 +647,17 @@ private:
             }
             const Look after = lookAt(Display, *window);
             const auto outer = windowSize(Display, *window);
-            std::printf("  %s: window %s (xwininfo), view %s before and %s after the "
+            std::printf("%s\n  window %s (xwininfo), view %s before and %s after the "
                         "measurement, %s; rest of the machine %s %% (%.0f cores)\n",
-                        qPrintable(name), outer ? qPrintable(sizeText(*outer)) : "?",
+                        qPrintable(rowText(row)), outer ? qPrintable(sizeText(*outer)) : "?",
                         qPrintable(sizeText(*fitted)),
                         after.View ? qPrintable(sizeText(after.View->size())) : "?",
                         after.Streaming ? "streaming" : "NOT streaming",
                         qPrintable(listed(row.Measured.Rest)),
                         static_cast<double>(::sysconf(_SC_NPROCESSORS_ONLN)));
+            if (!row.Measured.ServiceNames.isEmpty())
+                std::printf("  Wine's services in the last stretch: %s\n",
+                            qPrintable(row.Measured.ServiceNames));
             std::fflush(stdout);
             rows.push_back(row);
         }
@@ -605,50 +665,26 @@ private:
 
     const VirtualDisplay &Display;
     const Options &Settings;
+    // Qt's runtime folder when the caller has none: private to the user, as Qt wants it.
+    QTemporaryDir Runtime;
 };
 
 void report(const std::vector<Row> &rows, int repeat)
 {
     std::printf("\nCPU while streaming, %% of one core%s:\n",
                 repeat > 1 ? ", median of the stretches (each stretch's value in brackets)" : "");
-    const auto figure = [repeat](const std::vector<double> &values) {
-        QString text = QString::number(median(values), 'f', 1);
-        if (repeat > 1)
-            text += u" ["_s + listed(values) + u"]"_s;
-        return text;
-    };
-    for (const Row &row : rows) {
-        const Figures &f = row.Measured;
-        if (row.Program == u"linux"_s) {
-            std::printf("linux %s %s: %s %%\n", qPrintable(sizeText(row.Size)),
-                        qPrintable(row.Wave), qPrintable(figure(f.Program)));
-            continue;
-        }
-        std::vector<double> sums;
-        for (std::size_t k = 0; k < f.Program.size(); ++k)
-            sums.push_back(f.Program[k] + f.Server[k]);
-        std::printf("windows %s %s: program %s %%, wineserver %s %%, sum %s %%; services %s %% "
-                    "(%s)\n",
-                    qPrintable(sizeText(row.Size)), qPrintable(row.Wave),
-                    qPrintable(figure(f.Program)), qPrintable(figure(f.Server)),
-                    qPrintable(figure(sums)), qPrintable(figure(f.Services)),
-                    qPrintable(f.ServiceNames));
-    }
+    for (const Row &row : rows)
+        std::printf("%s\n", qPrintable(rowText(row)));
     for (const Row &windows : rows) {
         if (windows.Program != u"windows"_s)
             continue;
         for (const Row &onLinux : rows)
             if (onLinux.Program == u"linux"_s && onLinux.Size == windows.Size
-                && onLinux.Wave == windows.Wave) {
-                std::vector<double> sums;
-                for (std::size_t k = 0; k < windows.Measured.Program.size(); ++k)
-                    sums.push_back(windows.Measured.Program[k] + windows.Measured.Server[k]);
-                const double base = median(onLinux.Measured.Program);
-                if (base > 0)
-                    std::printf("ratio windows-sum / linux %s %s: %.1f\n",
-                                qPrintable(sizeText(windows.Size)), qPrintable(windows.Wave),
-                                median(sums) / base);
-            }
+                && onLinux.Wave == windows.Wave && median(onLinux.Measured.Program) > 0)
+                std::printf("ratio windows-sum / linux %s %s: %.1f\n",
+                            qPrintable(sizeText(windows.Size)), qPrintable(windows.Wave),
+                            median(programAndServer(windows.Measured))
+                                / median(onLinux.Measured.Program));
     }
 }
 
@@ -739,6 +775,7 @@ int main(int argc, char **argv)
                 qPrintable(display.name()), screenWidth, screenHeight, load.value(0).constData(),
                 load.value(1).constData(), load.value(2).constData(), options.Seconds,
                 options.Repeat);
+    std::fflush(stdout);
 
     WinePrefix prefix;
     if (options.Windows) {
@@ -750,6 +787,7 @@ int main(int argc, char **argv)
         std::printf(
             "Wine prefix %s ready in %.0f s\n", qPrintable(prefix.path()),
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        std::fflush(stdout);
     }
 
     std::vector<Row> rows;
