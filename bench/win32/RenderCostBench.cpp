@@ -1,0 +1,368 @@
+// Cost of making one frame's picture on Windows (or under Wine): each contender draws the same
+// frames in the same order into a picture of the size, and the bench prints the median time per
+// frame and the frames one core could draw in a second. Prints figures; judges nothing.
+//
+// The reference is the Windows view's full GDI+ redraw as it stands: background, graticule,
+// trace and the eight texts drawn anew into a GDI+ bitmap for every frame.
+
+#include "InstrumentFrames.h"
+#include "OverlayLines.h"
+#include "ScopeFrame.h"
+#include "WaveformGeometry.h"
+
+#include <windows.h>
+
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+// One way of making the view's picture. A contender may keep whatever it likes between frames:
+// the frames come in the order the instrument sends them.
+class Contender
+{
+public:
+    virtual ~Contender() = default;
+    virtual const char *name() const = 0;
+    // A fresh picture of the size; false when it cannot be made.
+    virtual bool resize(int width, int height) = 0;
+    // Brings the picture up to date with the frame and the overlay's lines.
+    virtual void draw(const ScopeFrame &frame, const OverlayLines &lines) = 0;
+};
+
+// The Windows view's draw() as it stands, step by step, into a bitmap made as the view makes
+// its BackBuffer.
+class GdiplusFullRedraw final : public Contender
+{
+public:
+    GdiplusFullRedraw()
+    {
+        GdipCreateSolidFill(WaveformGeometry::BackgroundColour, &BackgroundBrush);
+        GdipCreatePen1(WaveformGeometry::TraceColour, 1.0F, UnitWorld, &TracePen);
+        GdipCreatePen1(WaveformGeometry::GraticuleColour, 1.0F, UnitWorld, &BorderPen);
+        static constexpr REAL GridDashes[] = {WaveformGeometry::GridDash,
+                                              WaveformGeometry::GridGap};
+        if (GdipCreatePen1(WaveformGeometry::GraticuleColour, 1.0F, UnitWorld, &GridPen) == Ok)
+            GdipSetPenDashArray(GridPen, GridDashes, 2);
+        GdipCreateSolidFill(WaveformGeometry::TextColour, &TextBrush);
+        TextFont = makeTextFont();
+    }
+
+    ~GdiplusFullRedraw() override
+    {
+        if (BackBuffer != nullptr)
+            GdipDisposeImage(BackBuffer);
+        if (TextFont != nullptr)
+            GdipDeleteFont(TextFont);
+        for (GpBrush *brush :
+             {static_cast<GpBrush *>(BackgroundBrush), static_cast<GpBrush *>(TextBrush)})
+            if (brush != nullptr)
+                GdipDeleteBrush(brush);
+        for (GpPen *pen : {TracePen, BorderPen, GridPen})
+            if (pen != nullptr)
+                GdipDeletePen(pen);
+    }
+
+    GdiplusFullRedraw(const GdiplusFullRedraw &) = delete;
+    GdiplusFullRedraw &operator=(const GdiplusFullRedraw &) = delete;
+
+    const char *name() const override { return "gdiplus-full-redraw"; }
+
+    // The face the texts are drawn in: the figures depend on it.
+    std::wstring faceName() const
+    {
+        GpFontFamily *family = nullptr;
+        WCHAR name[LF_FACESIZE] = {};
+        if (TextFont == nullptr || GdipGetFamily(TextFont, &family) != Ok)
+            return L"(none)";
+        GdipGetFamilyName(family, name, LANG_NEUTRAL);
+        GdipDeleteFontFamily(family);
+        return name;
+    }
+
+    bool resize(int width, int height) override
+    {
+        if (BackBuffer != nullptr)
+            GdipDisposeImage(BackBuffer);
+        BackBuffer = nullptr;
+        // As the view does: a bitmap made from the screen's graphics, which gives its format and
+        // resolution (and so the texts' size in pixels).
+        HDC screen = ::GetDC(nullptr);
+        GpGraphics *reference = nullptr;
+        if (screen != nullptr)
+            GdipCreateFromHDC(screen, &reference);
+        if (reference != nullptr) {
+            GdipCreateBitmapFromGraphics(width, height, reference, &BackBuffer);
+            GdipDeleteGraphics(reference);
+        }
+        if (screen != nullptr)
+            ::ReleaseDC(nullptr, screen);
+        return BackBuffer != nullptr && BackgroundBrush != nullptr && TextFont != nullptr;
+    }
+
+    void draw(const ScopeFrame &frame, const OverlayLines &lines) override
+    {
+        namespace G = WaveformGeometry;
+        GpGraphics *surface = nullptr;
+        GdipGetImageGraphicsContext(BackBuffer, &surface);
+        if (surface == nullptr)
+            return;
+        GdipSetSmoothingMode(surface, SmoothingModeHighQuality);
+        UINT width = 0;
+        UINT height = 0;
+        GdipGetImageWidth(BackBuffer, &width);
+        GdipGetImageHeight(BackBuffer, &height);
+        const G::Area area = G::fitArea(static_cast<int>(width), static_cast<int>(height));
+        GdipFillRectangleI(surface, BackgroundBrush, 0, 0, static_cast<INT>(width),
+                           static_cast<INT>(height));
+        GdipScaleWorldTransform(
+            surface, static_cast<REAL>(static_cast<double>(area.Width) / G::LogicalWidth),
+            static_cast<REAL>(static_cast<double>(area.Height) / G::LogicalHeight),
+            MatrixOrderPrepend);
+
+        constexpr int Min = G::GraticuleMin;
+        constexpr int Max = G::GraticuleMax;
+        GdipDrawLineI(surface, BorderPen, Min, Min, Max, Min);
+        GdipDrawLineI(surface, BorderPen, Max, Min, Max, Max);
+        GdipDrawLineI(surface, BorderPen, Max, Max, Min, Max);
+        GdipDrawLineI(surface, BorderPen, Min, Max, Min, Min);
+        for (int k = G::Division; k < G::GraticuleSide; k += G::Division) {
+            GdipDrawLineI(surface, GridPen, k + Min, Min, k + Min, Max);
+            GdipDrawLineI(surface, GridPen, Min, k + Min, Max, k + Min);
+        }
+
+        const auto sample = [&frame](int i) {
+            return frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)];
+        };
+        int previousY = G::traceY(sample(0));
+        for (int i = 1; i < G::SampleCount; ++i) {
+            const int y = G::traceY(sample(i));
+            GdipDrawLineI(surface, TracePen, G::traceX(i - 1), previousY, G::traceX(i), y);
+            previousY = y;
+        }
+
+        for (int line = 0; line < G::TextLineCount; ++line) {
+            const std::u16string &text = lines[static_cast<std::size_t>(line)];
+            const RectF origin(static_cast<REAL>(G::TextLeft), static_cast<REAL>(G::textTop(line)),
+                               0.0F, 0.0F);
+            GdipDrawString(surface, reinterpret_cast<const WCHAR *>(text.c_str()),
+                           static_cast<INT>(text.size()), TextFont, &origin, nullptr, TextBrush);
+        }
+        GdipDeleteGraphics(surface);
+    }
+
+private:
+    // The view's choice: Times New Roman, else the generic sans serif, else any installed family.
+    static GpFont *makeTextFont()
+    {
+        GpFont *font = nullptr;
+        GpFontFamily *family = nullptr;
+        if (GdipCreateFontFamilyFromName(
+                reinterpret_cast<const WCHAR *>(WaveformGeometry::TextFace), nullptr, &family)
+                == Ok
+            || GdipGetGenericFontFamilySansSerif(&family) == Ok) {
+            GdipCreateFont(family, WaveformGeometry::TextPoints, FontStyleRegular, UnitPoint,
+                           &font);
+            GdipDeleteFontFamily(family);
+        }
+        GpFontCollection *installed = nullptr;
+        INT count = 0;
+        if (font == nullptr && GdipNewInstalledFontCollection(&installed) == Ok
+            && GdipGetFontCollectionFamilyCount(installed, &count) == Ok && count > 0) {
+            std::vector<GpFontFamily *> families(static_cast<std::size_t>(count), nullptr);
+            INT found = 0;
+            if (GdipGetFontCollectionFamilyList(installed, count, families.data(), &found) == Ok)
+                for (INT i = 0; i < found && font == nullptr; ++i)
+                    GdipCreateFont(families[static_cast<std::size_t>(i)],
+                                   WaveformGeometry::TextPoints, FontStyleRegular, UnitPoint,
+                                   &font);
+        }
+        return font;
+    }
+
+    GpSolidFill *BackgroundBrush = nullptr;
+    GpPen *TracePen = nullptr;
+    GpPen *BorderPen = nullptr;
+    GpPen *GridPen = nullptr;
+    GpSolidFill *TextBrush = nullptr;
+    GpFont *TextFont = nullptr;
+    GpBitmap *BackBuffer = nullptr;
+};
+
+// Every contender the bench measures, in the order it prints them. A new renderer joins here:
+// a Contender whose resize() makes its picture and whose draw() renders into it.
+std::vector<std::unique_ptr<Contender>> contenders()
+{
+    std::vector<std::unique_ptr<Contender>> all;
+    all.push_back(std::make_unique<GdiplusFullRedraw>());
+    return all;
+}
+
+struct PictureSize
+{
+    int Width = 0;
+    int Height = 0;
+};
+
+// A stream as the simulated instrument plays it: its default header, the wave drifting sideways
+// as the instrument's clock advances one frame period per frame; noise swings full scale.
+std::vector<ScopeFrame> instrumentStream(Waveform wave, int count)
+{
+    constexpr double FramePeriodSeconds = 0.0646875; // 138 characters of 9 bits at 19200 baud
+    SignalShape shape;
+    shape.Wave = wave;
+    if (wave == Waveform::Noise)
+        shape.Amplitude = 31;
+    std::mt19937 rng(1);
+    std::vector<ScopeFrame> frames(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        const std::vector<std::uint8_t> data =
+            frameData(HeaderCodes(), shape, k * FramePeriodSeconds, rng);
+        std::copy(data.begin(), data.end(), frames[static_cast<std::size_t>(k)].Bytes.begin());
+    }
+    return frames;
+}
+
+double threadCpuMs()
+{
+    FILETIME created {};
+    FILETIME ended {};
+    FILETIME kernel {};
+    FILETIME user {};
+    if (!::GetThreadTimes(::GetCurrentThread(), &created, &ended, &kernel, &user))
+        return 0.0;
+    const auto ticks = [](const FILETIME &time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e4;
+}
+
+std::optional<PictureSize> sizeFrom(std::string_view text)
+{
+    const std::size_t x = text.find('x');
+    if (x == std::string_view::npos)
+        return std::nullopt;
+    const int width = std::atoi(std::string(text.substr(0, x)).c_str());
+    const int height = std::atoi(std::string(text.substr(x + 1)).c_str());
+    if (width < 16 || height < 16 || width > 8192 || height > 8192)
+        return std::nullopt;
+    return PictureSize {width, height};
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: vandrel-render-cost [--size WxH]... [--wave sine|square|noise]... "
+                 "[--frames N]\n"
+                 "defaults: --size 960x600 --size 1916x1006 --wave square --wave noise "
+                 "--frames 200\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<PictureSize> sizes;
+    std::vector<std::pair<std::string, Waveform>> waves;
+    int frameCount = 200;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--size" && hasValue) {
+            const auto size = sizeFrom(argv[++i]);
+            if (!size)
+                return usage();
+            sizes.push_back(*size);
+        } else if (option == "--wave" && hasValue) {
+            const std::string name = argv[++i];
+            const auto wave = waveformFromName(name);
+            if (!wave
+                || (*wave != Waveform::Sine && *wave != Waveform::Square
+                    && *wave != Waveform::Noise))
+                return usage();
+            waves.emplace_back(name, *wave);
+        } else if (option == "--frames" && hasValue) {
+            frameCount = std::atoi(argv[++i]);
+            if (frameCount < 1)
+                return usage();
+        } else {
+            return usage();
+        }
+    }
+    if (sizes.empty())
+        sizes = {{960, 600}, {1916, 1006}};
+    if (waves.empty())
+        waves = {{"square", Waveform::Square}, {"noise", Waveform::Noise}};
+
+    GdiplusStartupInput input(nullptr, FALSE, FALSE);
+    ULONG_PTR token = 0;
+    if (GdiplusStartup(&token, &input, nullptr) != Ok) {
+        std::fprintf(stderr, "vandrel-render-cost: GDI+ did not start\n");
+        return 1;
+    }
+    int status = 0;
+    {
+        std::vector<std::unique_ptr<Contender>> all = contenders();
+        if (const auto *gdiplus = dynamic_cast<const GdiplusFullRedraw *>(all.front().get()))
+            std::printf("texts drawn in %ls\n", gdiplus->faceName().c_str());
+        // On a loaded machine a frame's wall time takes in the time others had the core; the
+        // thread's CPU time does not, so the frames a core could draw are counted from it.
+        std::printf("per frame: median wall time of %d frames after %d unmeasured, the thread's "
+                    "CPU time (mean) in brackets; frames/s of one core from the CPU time\n",
+                    frameCount, std::min(frameCount, 20));
+        const int warmUp = std::min(frameCount, 20);
+        // The overlay while connected to COM1: the same lines every frame, as a steady header
+        // gives.
+        for (const auto &[waveName, wave] : waves) {
+            const std::vector<ScopeFrame> frames = instrumentStream(wave, warmUp + frameCount);
+            const OverlayLines lines = overlayLines(frames.front(), true, 0);
+            for (const PictureSize &size : sizes)
+                for (const std::unique_ptr<Contender> &contender : all) {
+                    if (!contender->resize(size.Width, size.Height)) {
+                        std::fprintf(stderr, "%s: no picture of %dx%d\n", contender->name(),
+                                     size.Width, size.Height);
+                        status = 1;
+                        continue;
+                    }
+                    for (int k = 0; k < warmUp; ++k)
+                        contender->draw(frames[static_cast<std::size_t>(k)], lines);
+                    std::vector<double> ms;
+                    ms.reserve(static_cast<std::size_t>(frameCount));
+                    const double cpuStart = threadCpuMs();
+                    for (int k = warmUp; k < warmUp + frameCount; ++k) {
+                        const auto start = std::chrono::steady_clock::now();
+                        contender->draw(frames[static_cast<std::size_t>(k)], lines);
+                        ms.push_back(std::chrono::duration<double, std::milli>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
+                    }
+                    const double cpuPerFrame = (threadCpuMs() - cpuStart) / frameCount;
+                    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
+                    const double median = ms[ms.size() / 2];
+                    std::printf("%-22s %4dx%-4d %-6s: %7.3f ms/frame (cpu %.3f ms), %6.0f "
+                                "frames/s of one core\n",
+                                contender->name(), size.Width, size.Height, waveName.c_str(),
+                                median, cpuPerFrame,
+                                cpuPerFrame > 0 ? 1000.0 / cpuPerFrame : 1000.0 / median);
+                    std::fflush(stdout);
+                }
+        }
+    }
+    GdiplusShutdown(token);
+    return status;
+}
