@@ -5,8 +5,10 @@
 // The reference is the Windows view's full GDI+ redraw as it stands: background, graticule,
 // trace and the eight texts drawn anew into a GDI+ bitmap for every frame.
 
+#include "GdiPlusRenderer.h"
 #include "InstrumentFrames.h"
 #include "OverlayLines.h"
+#include "PictureBitmap.h"
 #include "ScopeFrame.h"
 #include "WaveformGeometry.h"
 
@@ -203,12 +205,47 @@ private:
     GpBitmap *BackBuffer = nullptr;
 };
 
+// The view's renderer: the cached layer and texts composed with our trace into the picture's own
+// rows, as the view draws into two pictures in turn.
+class ComposedRender final : public Contender
+{
+public:
+    ComposedRender()
+        : Tools(GdiPlusRenderer::Tools::make())
+    { }
+    ~ComposedRender() override { Tools.release(); }
+    ComposedRender(const ComposedRender &) = delete;
+    ComposedRender &operator=(const ComposedRender &) = delete;
+
+    const char *name() const override { return "composed"; }
+    bool resize(int width, int height) override
+    {
+        Renderer = GdiPlusRenderer();
+        Pictures[0] = PictureBitmap::make(width, height);
+        Pictures[1] = PictureBitmap::make(width, height);
+        return Pictures[0] && Pictures[1];
+    }
+    void draw(const ScopeFrame &frame, const OverlayLines &lines) override
+    {
+        ChangedRegion changed;
+        Renderer.render(*Pictures[Next], Tools, frame, lines, changed);
+        Next = 1 - Next;
+    }
+
+private:
+    GdiPlusRenderer::Tools Tools;
+    GdiPlusRenderer Renderer;
+    std::unique_ptr<PictureBitmap> Pictures[2];
+    int Next = 0;
+};
+
 // Every contender the bench measures, in the order it prints them. A new renderer joins here:
 // a Contender whose resize() makes its picture and whose draw() renders into it.
 std::vector<std::unique_ptr<Contender>> contenders()
 {
     std::vector<std::unique_ptr<Contender>> all;
     all.push_back(std::make_unique<GdiplusFullRedraw>());
+    all.push_back(std::make_unique<ComposedRender>());
     return all;
 }
 
