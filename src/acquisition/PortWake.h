@@ -39,6 +39,11 @@ public:
 private:
 #ifdef _WIN32
     void *WokenEvent = nullptr;
+    // The event's state, read without a system call: the reader asks before every byte, and
+    // under Wine every wait on an event is a round trip to its server. Set and cleared with the
+    // event under WakeLock, so the two never disagree.
+    std::atomic<bool> Woken {false};
+    std::mutex WakeLock;
     mutable std::mutex ReadLock;
     mutable void *ReadingFile = nullptr;
     mutable bool ReadUnderWay = false;

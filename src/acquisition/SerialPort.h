@@ -50,13 +50,19 @@ public:
     bool isOwnTerminal() const { return OwnTerminal; }
 
     // Reads exactly one byte: at once when one is there, otherwise after the time-out. A woken
-    // wake ends the wait early. On Windows the time-out is the port's own, set at open: 1000 ms
+    // wake ends the wait early. On Windows the bytes already waiting are taken in one read and
+    // handed out one by one. On Windows the time-out is the port's own, set at open: 1000 ms
     // for the one byte (500 per byte plus 500).
     Read readByte(std::chrono::milliseconds timeout, const PortWake *wake = nullptr);
 
 private:
 #ifdef _WIN32
     void *Handle = nullptr;
+    // Bytes that were already waiting when a byte was asked for, taken in one read: under Wine
+    // every read is a round trip to its server, which a byte at a time makes thousands a second.
+    std::uint8_t Ahead[256] = {};
+    unsigned AheadNext = 0;
+    unsigned AheadCount = 0;
 #else
     int Fd = -1;
 #endif

@@ -17,8 +17,12 @@ PortWake::~PortWake()
 
 void PortWake::wake()
 {
-    if (WokenEvent)
-        ::SetEvent(WokenEvent);
+    {
+        std::scoped_lock lock(WakeLock);
+        Woken = true;
+        if (WokenEvent)
+            ::SetEvent(WokenEvent);
+    }
     // A cancel finds nothing while the reader is between beginRead() and entering ReadFile, so
     // keep trying until the read has been cancelled or has ended by itself.
     for (;;) {
@@ -37,13 +41,15 @@ void PortWake::wake()
 
 void PortWake::clear()
 {
+    std::scoped_lock lock(WakeLock);
+    Woken = false;
     if (WokenEvent)
         ::ResetEvent(WokenEvent);
 }
 
 bool PortWake::isWoken() const
 {
-    return WokenEvent && ::WaitForSingleObject(WokenEvent, 0) == WAIT_OBJECT_0;
+    return Woken.load();
 }
 
 void PortWake::pause(std::chrono::milliseconds duration) const

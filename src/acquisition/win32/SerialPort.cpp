@@ -2,6 +2,7 @@
 
 #include "PortWake.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <windows.h>
 
@@ -46,6 +47,7 @@ bool SerialPort::open(const std::string &devicePath)
     close();
     Path = devicePath;
     ErrorNumber = 0;
+    AheadNext = AheadCount = 0;
     const HANDLE handle = ::CreateFileW(widePath(devicePath).c_str(), GENERIC_READ, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -80,6 +82,7 @@ void SerialPort::close()
         ::CloseHandle(Handle);
         Handle = nullptr;
     }
+    AheadNext = AheadCount = 0;
 }
 
 bool SerialPort::isOpen() const
@@ -94,21 +97,38 @@ SerialPort::Read SerialPort::readByte(std::chrono::milliseconds, const PortWake 
         result.ErrorNumber = EBADF;
         return result;
     }
+    if (wake && wake->isWoken()) {
+        result.Status = ReadStatus::Interrupted;
+        return result;
+    }
+    if (AheadNext < AheadCount) {
+        result.Status = ReadStatus::Byte;
+        // The line carries 7 data bits, whatever the device delivers.
+        result.Value = Ahead[AheadNext++] & 0x7F;
+        return result;
+    }
+    // All that is waiting, which a read returns at once whatever the time-outs; else one byte
+    // within the port's time-out.
+    COMSTAT status {};
+    DWORD lineErrors = 0;
+    DWORD wanted = 1;
+    if (::ClearCommError(Handle, &lineErrors, &status) && status.cbInQue > 1)
+        wanted = std::min<DWORD>(status.cbInQue, sizeof Ahead);
     if (wake && !wake->beginRead(Handle)) {
         result.Status = ReadStatus::Interrupted;
         return result;
     }
-    BYTE value = 0;
     DWORD count = 0;
-    const BOOL done = ::ReadFile(Handle, &value, 1, &count, nullptr);
+    const BOOL done = ::ReadFile(Handle, Ahead, wanted, &count, nullptr);
     const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
     if (wake)
         wake->endRead();
     if (done) {
-        if (count == 1) {
+        if (count >= 1) {
             result.Status = ReadStatus::Byte;
-            // The line carries 7 data bits, whatever the device delivers.
-            result.Value = value & 0x7F;
+            result.Value = Ahead[0] & 0x7F;
+            AheadNext = 1;
+            AheadCount = count;
         } else {
             result.Status = ReadStatus::TimedOut;
         }
