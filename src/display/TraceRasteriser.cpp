@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,6 +28,13 @@
 //
 // Clamping an edge's x to [0, width] leaves clamp(x - i, 0, 1) unchanged for every column
 // inside the picture, so lines that run off the picture are clipped exactly.
+//
+// Far ends are cut off first, in double and before any slope or integer is formed: the centre
+// line is clipped to the picture widened by the pen's half width and a pixel, its reach. A flat
+// end on that border lies wholly outside the picture, so the cut changes no pixel, and every
+// coordinate after it is of the picture's size. An edge's slope may still overflow where the
+// edge is almost level; it is then used only away from the edge's top, where it clamps to the
+// edge's ends, so no NaN and no infinity reaches an integer conversion.
 
 namespace {
 
@@ -95,12 +104,86 @@ inline double sweptShare(double low, double high, double inverseStep, int column
     return (rampIntegral(high - column) - rampIntegral(low - column)) * inverseStep;
 }
 
+// Half a pen is drawn at most this wide, in device pixels: beyond any picture, and small enough
+// that every coordinate within the reach of one keeps a fine fraction of a pixel.
+constexpr double MaxHalfWidth = 4294967296.0; // 2^32
+
 // Half the pen's width along one axis in device pixels, at least half a pixel, signed as the
 // scale is: the normal maps through a mirroring scale like every other vector.
 double halfWidth(double penWidth, double scale)
 {
     const double width = penWidth > 0 ? penWidth * std::abs(scale) : 0.0;
-    return std::copysign(std::max(width, 1.0) / 2, scale);
+    return std::copysign(std::min(std::max(width, 1.0) / 2, MaxHalfWidth), scale);
+}
+
+// v into [low, high]; NaN, which only an overflowing end can give, to low.
+inline double clampToReach(double v, double low, double high)
+{
+    return v > low ? (v < high ? v : high) : low;
+}
+
+// The logical interval [from, to] whose device coordinate v * scale + offset lies in [low, high];
+// a bound past the doubles is infinite, as it should be. False when no logical value maps there.
+bool logicalReach(double scale, double offset, double low, double high, double &from, double &to)
+{
+    if (scale == 0) {
+        from = -std::numeric_limits<double>::infinity();
+        to = std::numeric_limits<double>::infinity();
+        return offset >= low && offset <= high;
+    }
+    from = (low - offset) / scale;
+    to = (high - offset) / scale;
+    if (scale < 0)
+        std::swap(from, to);
+    return true;
+}
+
+// Clips the logical line from (u1, v1) to (u2, v2), which runs at least as far along u as along
+// v, to u in [uFrom, uTo] and v in [vFrom, vTo]: false when nothing is left, else its ends in
+// order. Measured along u with a slope of at most 1, the clipped ends keep the line's place as
+// exactly as the ends give it, however far they lie; halves stand in for a difference that
+// overflows.
+bool clipAlongMajorAxis(double u1, double v1, double u2, double v2, double uFrom, double uTo,
+                        double vFrom, double vTo, double (&ends)[4])
+{
+    const double du = u2 - u1;
+    const double dv = v2 - v1;
+    const double slope = std::isfinite(du) && std::isfinite(dv)
+        ? dv / du
+        : (v2 * 0.5 - v1 * 0.5) / (u2 * 0.5 - u1 * 0.5);
+    double ua = std::max(std::min(u1, u2), uFrom);
+    double ub = std::min(std::max(u1, u2), uTo);
+    if (slope == 0) {
+        if (!(v1 >= vFrom && v1 <= vTo))
+            return false;
+    } else {
+        // From the nearer end: the farther one may lie so far that the point is lost in the
+        // rounding of its coordinates.
+        const auto uAt = [&](double v) {
+            return std::abs(v - v1) <= std::abs(v - v2) ? u1 + (v - v1) / slope
+                                                        : u2 + (v - v2) / slope;
+        };
+        const double atFrom = uAt(vFrom);
+        const double atTo = uAt(vTo);
+        ua = std::max(ua, std::min(atFrom, atTo));
+        ub = std::min(ub, std::max(atFrom, atTo));
+    }
+    if (!(ua < ub))
+        return false;
+    const auto vAt = [&](double u) {
+        const bool first = std::abs(u * 0.5 - u1 * 0.5) <= std::abs(u * 0.5 - u2 * 0.5);
+        const double base = first ? u1 : u2;
+        const double run = u - base;
+        return (first ? v1 : v2)
+            + (std::isfinite(run) ? run * slope : 2 * ((u * 0.5 - base * 0.5) * slope));
+    };
+    if (u1 > u2)
+        std::swap(ua, ub);
+    ends[0] = ua;
+    ends[1] = vAt(ua);
+    ends[2] = ub;
+    ends[3] = vAt(ub);
+    return true;
 }
 
 } // namespace
@@ -114,11 +197,13 @@ TraceRasteriser::TraceRasteriser(double scaleX, double scaleY, double offsetX, d
     , HalfWidthX(halfWidth(penWidth, scaleX))
     , HalfWidthY(halfWidth(penWidth, scaleY))
     , Colour(colour | 0xFF000000U)
+    , Finite(std::isfinite(scaleX) && std::isfinite(scaleY) && std::isfinite(offsetX)
+             && std::isfinite(offsetY))
 { }
 
 void TraceRasteriser::draw(const Pixels &pixels, const Segment *segments, std::size_t count)
 {
-    if (pixels.Bits == nullptr || pixels.Width <= 0 || pixels.Height <= 0)
+    if (pixels.Bits == nullptr || pixels.Width <= 0 || pixels.Height <= 0 || !Finite)
         return;
     if (Cells.size() < static_cast<std::size_t>(pixels.Width) + 2)
         Cells.assign(static_cast<std::size_t>(pixels.Width) + 2, 0.0);
@@ -128,9 +213,22 @@ void TraceRasteriser::draw(const Pixels &pixels, const Segment *segments, std::s
 
 void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
 {
-    const double dx = segment.X2 - segment.X1;
-    const double dy = segment.Y2 - segment.Y1;
-    const double length = std::hypot(dx, dy);
+    if (!std::isfinite(segment.X1) || !std::isfinite(segment.Y1) || !std::isfinite(segment.X2)
+        || !std::isfinite(segment.Y2))
+        return;
+    double dx = segment.X2 - segment.X1;
+    double dy = segment.Y2 - segment.Y1;
+    double length = std::hypot(dx, dy);
+    if (!std::isfinite(length)) {
+        // The difference or its length overflowed: the same direction from half the ends,
+        // scaled to at most 1.
+        dx = segment.X2 * 0.5 - segment.X1 * 0.5;
+        dy = segment.Y2 * 0.5 - segment.Y1 * 0.5;
+        const double larger = std::max(std::abs(dx), std::abs(dy));
+        dx /= larger;
+        dy /= larger;
+        length = std::hypot(dx, dy);
+    }
     // A flat-ended line of no length covers nothing.
     if (!(length > 0))
         return;
@@ -139,10 +237,46 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
     // both mapped to the device. Corners in order round the parallelogram.
     const double nx = -dy / length * HalfWidthX;
     const double ny = dx / length * HalfWidthY;
-    const double x1 = segment.X1 * ScaleX + OffsetX;
-    const double y1 = segment.Y1 * ScaleY + OffsetY;
-    const double x2 = segment.X2 * ScaleX + OffsetX;
-    const double y2 = segment.Y2 * ScaleY + OffsetY;
+    double x1 = segment.X1 * ScaleX + OffsetX;
+    double y1 = segment.Y1 * ScaleY + OffsetY;
+    double x2 = segment.X2 * ScaleX + OffsetX;
+    double y2 = segment.Y2 * ScaleY + OffsetY;
+    const double reachX = std::abs(HalfWidthX) + 1;
+    const double reachY = std::abs(HalfWidthY) + 1;
+    const double lowX = -reachX;
+    const double highX = pixels.Width + reachX;
+    const double lowY = -reachY;
+    const double highY = pixels.Height + reachY;
+    const auto inReach = [](double v, double low, double high) { return v >= low && v <= high; };
+    if (!inReach(x1, lowX, highX) || !inReach(y1, lowY, highY) || !inReach(x2, lowX, highX)
+        || !inReach(y2, lowY, highY)) {
+        // The part of the logical line whose device points lie within reach, its ends clamped
+        // into the reach against rounding.
+        double fromX = 0;
+        double toX = 0;
+        double fromY = 0;
+        double toY = 0;
+        if (!logicalReach(ScaleX, OffsetX, lowX, highX, fromX, toX)
+            || !logicalReach(ScaleY, OffsetY, lowY, highY, fromY, toY))
+            return;
+        double ends[4];
+        if (std::abs(segment.X2 * 0.5 - segment.X1 * 0.5)
+            >= std::abs(segment.Y2 * 0.5 - segment.Y1 * 0.5)) {
+            if (!clipAlongMajorAxis(segment.X1, segment.Y1, segment.X2, segment.Y2, fromX, toX,
+                                    fromY, toY, ends))
+                return;
+        } else {
+            if (!clipAlongMajorAxis(segment.Y1, segment.X1, segment.Y2, segment.X2, fromY, toY,
+                                    fromX, toX, ends))
+                return;
+            std::swap(ends[0], ends[1]);
+            std::swap(ends[2], ends[3]);
+        }
+        x1 = clampToReach(ends[0] * ScaleX + OffsetX, lowX, highX);
+        y1 = clampToReach(ends[1] * ScaleY + OffsetY, lowY, highY);
+        x2 = clampToReach(ends[2] * ScaleX + OffsetX, lowX, highX);
+        y2 = clampToReach(ends[3] * ScaleY + OffsetY, lowY, highY);
+    }
     const double cornerX[4] = {x1 + nx, x2 + nx, x2 - nx, x1 - nx};
     const double cornerY[4] = {y1 + ny, y2 + ny, y2 - ny, y1 - ny};
     for (int c = 0; c < 4; ++c)
@@ -224,9 +358,11 @@ void TraceRasteriser::drawSegment(const Pixels &pixels, const Segment &segment)
     const double inverseStep = step > 1e-9 ? 1 / step : 0;
     const double lowAtZero = runStart + std::min(runSlope, 0.0);
     for (int j = firstRow; j <= lastRow; ++j) {
-        if (j >= runFirst && j <= runLast) {
-            const double low = lowAtZero + j * runSlope;
-            const double high = low + step;
+        const double low = lowAtZero + j * runSlope;
+        const double high = low + step;
+        // Rounding may carry a run that ends on the picture's edge past it: such a row goes the
+        // general way.
+        if (j >= runFirst && j <= runLast && low >= 0 && high + runWidth < width) {
             const int leftFirst = static_cast<int>(low);
             const int leftLast = static_cast<int>(high);
             const int rightFirst = static_cast<int>(low + runWidth);
@@ -272,7 +408,10 @@ void TraceRasteriser::generalRow(const Pixels &pixels, int j, const Edge *edges,
             continue;
         const double ya = std::max(rowTop, edge.Top);
         const double yb = std::min(rowBottom, edge.Bottom);
-        const double xa = std::clamp(edge.X + (ya - edge.Top) * edge.Slope, edge.Left, edge.Right);
+        // At the top the slope, which may be infinite for an almost level edge, is not needed.
+        const double xa = ya > edge.Top
+            ? std::clamp(edge.X + (ya - edge.Top) * edge.Slope, edge.Left, edge.Right)
+            : edge.X;
         const double xb = std::clamp(edge.X + (yb - edge.Top) * edge.Slope, edge.Left, edge.Right);
         addPiece(xa, xb, (yb - ya) * edge.Sign, width);
     }
@@ -293,7 +432,9 @@ void TraceRasteriser::addPiece(double xa, double xb, double height, int width)
         return;
     }
     double *const cells = Cells.data();
-    if (right <= 0) {
+    // Left of the picture, or across its left edge too narrowly to share the height out by
+    // width: all of it on the left edge.
+    if (right <= 0 || (left < 0 && right - left < std::numeric_limits<double>::min())) {
         cells[0] -= height;
         CellFirst = 0;
         CellLast = std::max(CellLast, 0);

@@ -15,6 +15,11 @@
 // A pen never comes out thinner than a device pixel: along an axis where its scaled width falls
 // below one pixel it is drawn one pixel wide, as a hairline, so that a small picture keeps a trace
 // as bright as a large one's.
+//
+// Whatever finite numbers it is given, no pixel outside the picture is touched. A line with an
+// end beyond the picture's reach is first clipped to it in logical space, so even ends whose
+// device coordinates would overflow are drawn where the line crosses the picture. A pen is drawn
+// at most 2^33 device pixels wide.
 class TraceRasteriser
 {
 public:
@@ -68,6 +73,8 @@ private:
     double HalfWidthX;
     double HalfWidthY;
     std::uint32_t Colour;
+    // Scales and offsets that are all finite: otherwise nothing is drawn.
+    bool Finite;
     // Per column of the current row, the change of signed coverage from the column before;
     // zero outside the row being drawn.
     std::vector<double> Cells;

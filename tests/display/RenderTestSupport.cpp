@@ -1,6 +1,22 @@
 #include "RenderTestSupport.h"
 
+#include <cmath>
+
 namespace RenderTest {
+
+QSize deviceSize(QSize logical, qreal ratio)
+{
+    return {qRound(logical.width() * ratio), qRound(logical.height() * ratio)};
+}
+
+QRect devicePixelsInside(const QRect &logical, qreal ratio)
+{
+    const int left = int(std::ceil(logical.x() * ratio));
+    const int top = int(std::ceil(logical.y() * ratio));
+    const int right = int(std::floor((logical.x() + logical.width()) * ratio));
+    const int bottom = int(std::floor((logical.y() + logical.height()) * ratio));
+    return {left, top, right - left, bottom - top};
+}
 
 QImage directPicture(QSize size, const ScopeFrame &frame, const OverlayTexts &texts)
 {

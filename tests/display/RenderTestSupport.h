@@ -27,6 +27,11 @@ struct DrawingSet
     }
 };
 
+// The device pixels of a widget of a logical size at a pixel ratio, rounded as the view rounds.
+QSize deviceSize(QSize logical, qreal ratio);
+// The device pixels that lie wholly inside a logical rectangle at a pixel ratio.
+QRect devicePixelsInside(const QRect &logical, qreal ratio);
+
 // The one-pass picture of a frame at a size.
 QImage directPicture(QSize size, const ScopeFrame &frame, const OverlayTexts &texts);
 

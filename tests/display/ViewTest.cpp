@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -39,9 +40,15 @@ QImage devicePixels(QImage image)
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-QImage emptyPicture(QSize size)
+// The view's picture is made in device pixels, whatever the screen's pixel ratio.
+QSize pictureSize(const QWidget &view)
 {
-    return directPicture(size, {}, overlayTexts({}, false, -1));
+    return deviceSize(view.size(), view.devicePixelRatioF());
+}
+
+QImage emptyPicture(const QWidget &view)
+{
+    return directPicture(pictureSize(view), {}, overlayTexts({}, false, -1));
 }
 
 class ViewTest : public ::testing::Test
@@ -75,17 +82,60 @@ TEST_F(ViewTest, PictureFollowsCreationAndEveryResize)
 
     view.SetReceiver(&Receiver);
     view.OnCreate();
-    EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture({640, 480}));
+    EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture(view));
     for (const QSize size : {QSize(1000, 600), QSize(600, 800), QSize(641, 481)}) {
         view.resize(size);
-        EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture(size));
-        EXPECT_EQ(devicePixels(view.grab().toImage()), emptyPicture(size)); // paint only copies
+        EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture(view));
+        EXPECT_EQ(devicePixels(view.grab().toImage()), emptyPicture(view)); // paint only copies
     }
     view.resize(0, 0);
     EXPECT_TRUE(view.backBufferImage().isNull());
     view.resize(500, 400);
-    EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture({500, 400}));
+    EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture(view));
     EXPECT_EQ(view.renderPassCount(), 0u); // all of it on the window's thread
+}
+
+// A view whose size change stops where its new BackBuffer is in place and not yet drawn.
+class SizeGapView : public CVandrelViewerView
+{
+public:
+    using CVandrelViewerView::renderPassSteps;
+    std::function<void()> InGap;
+
+protected:
+    void backBufferReplaced() override
+    {
+        if (InGap)
+            InGap();
+    }
+};
+
+// A picture the RenderThread finished before a size change was drawn into the old bitmap. Its
+// hand-over, arriving once the window's thread has put the new, undrawn bitmap in place, must not
+// show that bitmap: a picture is shown only once drawn. The pass's steps are taken on a thread of
+// their own, as the RenderThread takes them, which waits for a frame that never comes.
+TEST_F(ViewTest, AHandOverDuringASizeChangeShowsNoUndrawnPicture)
+{
+    SizeGapView view;
+    create(view);
+    const QImage before = devicePixels(view.backBufferImage());
+    RenderLoop::Client &pass = view.renderPassSteps();
+    std::thread([&] {
+        pass.copyFrame();
+        pass.render();
+    }).join();
+
+    QImage shownInGap;
+    view.InGap = [&] {
+        std::thread([&] { pass.requestRepaint(); }).join();
+        shownInGap = devicePixels(view.backBufferImage());
+    };
+    view.resize(800, 600);
+    view.InGap = nullptr;
+    EXPECT_TRUE(shownInGap == before) << "shown in the gap: " << shownInGap.width() << "x"
+                                      << shownInGap.height() << " device pixels";
+    EXPECT_EQ(devicePixels(view.backBufferImage()), emptyPicture(view));
+    EXPECT_EQ(devicePixels(view.grab().toImage()), emptyPicture(view));
 }
 
 // The thread's life itself is the render loop's, tested on its own.
@@ -130,7 +180,8 @@ TEST_F(ViewTest, PausedReceiverGivesNoPassAndRunningDrawsTheLine)
     Receiver.run();
     ScopeFrame expected;
     std::copy(data.begin(), data.end(), expected.Bytes.begin());
-    const QImage picture = directPicture({640, 480}, expected, overlayTexts(expected, true, index));
+    const QImage picture =
+        directPicture(pictureSize(view), expected, overlayTexts(expected, true, index));
     EXPECT_TRUE(waitUntil([&] { return devicePixels(view.backBufferImage()) == picture; }));
     EXPECT_TRUE(waitUntil([&] { return view.renderPassCount() >= 1; }));
     // The window shows it once the repaint the thread asked for has run.
@@ -221,6 +272,17 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
     view.installEventFilter(&recorder);
     const auto shown = [&] { return shownPixels(view); };
     ASSERT_TRUE(line.write(std::vector<std::uint8_t> {0x7C}));
+    // Whether a paint's region, in logical pixels, takes in every one the device pixel p touches.
+    const qreal ratio = view.devicePixelRatioF();
+    const auto covers = [ratio](const QRegion &painted, const QPoint &p) {
+        const QRect touched =
+            QRectF(p.x() / ratio, p.y() / ratio, 1 / ratio, 1 / ratio).toAlignedRect();
+        for (int y = touched.top(); y <= touched.bottom(); ++y)
+            for (int x = touched.left(); x <= touched.right(); ++x)
+                if (!painted.contains(QPoint(x, y)))
+                    return false;
+        return true;
+    };
 
     // Zigzags between two levels; each frame is complete when its closing marker arrives.
     // Returns the paints made for it and the pixels it changed in the picture.
@@ -234,7 +296,8 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
         ScopeFrame frame;
         std::copy(data.begin(), data.end(), frame.Bytes.begin());
         data.push_back(0x7C);
-        const QImage picture = directPicture({640, 480}, frame, overlayTexts(frame, true, index));
+        const QImage picture =
+            directPicture(pictureSize(view), frame, overlayTexts(frame, true, index));
 
         recorder.Regions.clear();
         EXPECT_TRUE(line.write(data));
@@ -262,7 +325,7 @@ TEST_F(ViewTest, TraceMovingInABandRepaintsThatBandAndLeavesNothingStale)
             EXPECT_FALSE(changed.empty());
             banded = std::any_of(paints.begin(), paints.end(), [&](const QRegion &painted) {
                 return std::all_of(changed.begin(), changed.end(),
-                                   [&](const QPoint &p) { return painted.contains(p); })
+                                   [&](const QPoint &p) { return covers(painted, p); })
                     && painted.boundingRect().height() < 100
                     && painted.boundingRect().right() < WaveformGeometry::TextLeft;
             });
@@ -295,7 +358,8 @@ TEST_F(ViewTest, TextsChangingWithEveryPictureAreShownWithEveryPicture)
         else
             Receiver.pause();
         view.OnAcquisitionChanged();
-        const QImage picture = directPicture({640, 480}, {}, overlayTexts({}, running, index));
+        const QImage picture =
+            directPicture(pictureSize(view), {}, overlayTexts({}, running, index));
         ASSERT_EQ(devicePixels(view.backBufferImage()), picture) << "picture " << k;
         ASSERT_TRUE(waitUntil([&] { return shown() == picture; })) << "picture " << k;
     }
@@ -315,7 +379,8 @@ TEST_F(ViewTest, TextsChangingWithEveryPictureAreShownWithEveryPicture)
         ScopeFrame frame;
         std::copy(data.begin(), data.end(), frame.Bytes.begin());
         data.push_back(0x7C);
-        const QImage picture = directPicture({640, 480}, frame, overlayTexts(frame, true, index));
+        const QImage picture =
+            directPicture(pictureSize(view), frame, overlayTexts(frame, true, index));
         const std::uint64_t passes = view.renderPassCount();
         watch.Requests = 0;
         ASSERT_TRUE(line.write(data));

@@ -124,6 +124,16 @@ struct CVandrelViewerView::Canvas : RenderCanvas
         }
     }
 
+    // A size change's new bitmap, not yet drawn. What was drawn into the old one and not handed
+    // over goes with it: the window's thread draws the new one at once, and a hand-over before
+    // that would show it undrawn and make its successor on the RenderThread.
+    void replaceBackBuffer(QImage image)
+    {
+        *BackBuffer = std::move(image);
+        Fresh = false;
+        Unshown = QRegion();
+    }
+
     // The widget belongs to the window's thread, so the RenderThread only posts a request.
     void askRepaint() override
     {
@@ -264,8 +274,9 @@ void CVandrelViewerView::OnSize()
         std::scoped_lock lock(Drawing->ViewLock);
         if (!Drawing->BackBuffer)
             return;
-        *Drawing->BackBuffer = makeBackBuffer();
+        Drawing->replaceBackBuffer(makeBackBuffer());
     }
+    backBufferReplaced();
     RenderFrame();
     update();
 }
@@ -319,6 +330,11 @@ void CVandrelViewerView::paintEvent(QPaintEvent *event)
             painter.setClipRect(target);
         painter.drawImage(target, image, source);
     }
+}
+
+RenderLoop::Client &CVandrelViewerView::renderPassSteps() const
+{
+    return *Drawing;
 }
 
 QImage CVandrelViewerView::backBufferImage() const

@@ -55,6 +55,12 @@ public:
     }
 
 protected:
+    // For tests, which take a pass's steps on a thread of their own to place them exactly against
+    // the window's thread: the RenderThread's steps, and a call on the window's thread when a
+    // size change has put its new BackBuffer in place and not yet drawn it.
+    RenderLoop::Client &renderPassSteps() const;
+    virtual void backBufferReplaced() { }
+
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool event(QEvent *event) override;
