@@ -33,7 +33,7 @@ constexpr wchar_t ViewClassName[] = L"VandrelViewerView";
 
 // Frees a drawing object that exists and clears its field.
 template<typename Object, typename Base>
-void release(Object *&object, GpStatus (*free)(Base *))
+void release(Object *&object, GpStatus(WINGDIPAPI *free)(Base *))
 {
     if (object != nullptr)
         free(object);
