@@ -1,9 +1,7 @@
-# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (the posix thread model, which
-# std::thread and std::mutex need).
+# What both Windows targets share, included by their toolchain files once they have named the
+# compiler's triple and the processor: Debian's mingw-w64 with the posix thread model, which
+# std::thread and std::mutex need.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(VANDREL_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${VANDREL_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VANDREL_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${VANDREL_MINGW_TRIPLE}-windres)
