@@ -282,8 +282,7 @@ public:
             const QFileInfo link(devices.filePath(u"com%1"_s.arg(n)));
             if (!link.isSymLink())
                 return u"COM%1 is not mapped"_s.arg(n);
-            const QString target =
-                link.exists() ? link.canonicalFilePath() : link.symLinkTarget();
+            const QString target = link.exists() ? link.canonicalFilePath() : link.symLinkTarget();
             if (target.startsWith(u"/dev/ttyS"_s))
                 return u"COM%1 leads to %2, a serial device of the machine"_s.arg(n).arg(target);
         }
