@@ -9,8 +9,10 @@
 #             captures, a window manager (dialog frames), localedef's sources (a decimal-comma
 #             locale), the validators of the desktop entry, metainfo and package; includes headless
 #   fuzz      clang with libFuzzer
-#   windows   the mingw-w64 cross-compiler, GoogleTest's sources, Wine and wixl, which builds the
-#             installer (scripts/build-windows.sh)
+#   windows   the mingw-w64 cross-compilers for 64-bit and 32-bit Windows, GoogleTest's sources,
+#             Wine and wixl, which builds the installers (scripts/build-windows.sh). Not wine32,
+#             which runs the 32-bit tests: it needs the i386 architecture added to dpkg, which is
+#             the machine owner's choice (docs/windows.md)
 set -euo pipefail
 
 packages_of() {
@@ -25,8 +27,8 @@ packages_of() {
             ;;
         fuzz) echo clang-14 libclang-rt-14-dev ;;
         windows)
-            echo cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest \
-                wine wine64 wixl
+            echo cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+                g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest wine wine64 wixl
             ;;
         *)
             echo "deps.sh: unknown set '$1' (run, build, headless, test, fuzz, windows)" >&2

@@ -131,8 +131,10 @@ bool FrameRules::portLost()
         std::scoped_lock lock(Mailbox->Lock);
         failure.swap(Mailbox->Failure);
     }
-    // A report that was overtaken by a successful reopen no longer describes the port.
-    if (!failure || Receiver.currentPort() >= 0)
+    // The report may arrive after an open that followed the loss; the receiver records every
+    // open, so a port open now or a failure that is no loss means the report is overtaken.
+    const PortFailure latest = Receiver.lastFailure();
+    if (!failure || Receiver.currentPort() >= 0 || (!latest.Lost && latest.ErrorNumber != 0))
         return false;
     IdleText = portFailureMessage(*failure);
     return true;

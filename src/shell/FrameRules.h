@@ -45,8 +45,8 @@ public:
     // After the settings dialog: a changed port stops acquisition and reopens. Answers whether
     // anything changed.
     bool settingsClosed(int previousPort, int selectedPort);
-    // On the window's thread after wakeWindow: shows why the port was lost, unless a reopen has
-    // overtaken the report since. Answers whether the status line changed.
+    // On the window's thread after wakeWindow: shows why the port was lost, unless an open after
+    // the loss, successful or not, has set the status line since. Answers whether it changed.
     bool portLost();
 
     // While a menu is open the status line shows the prompt of the highlighted item instead of

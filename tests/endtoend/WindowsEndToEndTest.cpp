@@ -222,14 +222,20 @@ public:
     // The ports, and fonts in place of those a Windows installation has: Times New Roman and the
     // user interface faces by their metric-compatible Linux fonts, Japanese from Noto CJK; or,
     // without the replacements, only the faces that the system has under their own names. Wine
-    // reads all of it when its server starts.
+    // reads all of it when its server starts. COM1 to COM20 are all mapped, those not given to a
+    // path that does not exist: Wine gives a serial device of the machine the first name left.
     bool configure(const std::vector<std::pair<QString, std::string>> &ports,
                    bool replaceFonts = true)
     {
         QByteArray script = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n";
-        for (const auto &[name, device] : ports)
-            script +=
-                "\"" + name.toLatin1() + "\"=\"" + QByteArray::fromStdString(device) + "\"\r\n";
+        for (int n = 1; n <= 20; ++n) {
+            const QString name = u"COM%1"_s.arg(n);
+            QByteArray device = Scratch.filePath(u"no-such-port/"_s + name).toUtf8();
+            for (const auto &[given, path] : ports)
+                if (given == name)
+                    device = QByteArray::fromStdString(path);
+            script += "\"" + name.toLatin1() + "\"=\"" + device + "\"\r\n";
+        }
         if (!replaceFonts)
             return import(script
                           + "\r\n[-HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n");
@@ -264,6 +270,23 @@ public:
         const QString windowsPath = u"Z:"_s + file.fileName().replace(u'/', u'\\');
         return runTool(wine(), {u"reg"_s, u"import"_s, windowsPath}, Environment, WineToolBoundMs)
             .has_value();
+    }
+
+    // Before a program starts: the server runs with the map, and no name from COM1 to COM20
+    // leads to a serial device of the machine. Answers what is wrong, or nothing.
+    QString portFault() const
+    {
+        run({u"reg"_s, u"query"_s, u"HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"_s});
+        const QDir devices(Environment.value(u"WINEPREFIX"_s) + u"/dosdevices"_s);
+        for (int n = 1; n <= 20; ++n) {
+            const QFileInfo link(devices.filePath(u"com%1"_s.arg(n)));
+            if (!link.isSymLink())
+                return u"COM%1 is not mapped"_s.arg(n);
+            const QString target = link.exists() ? link.canonicalFilePath() : link.symLinkTarget();
+            if (target.startsWith(u"/dev/ttyS"_s))
+                return u"COM%1 leads to %2, a serial device of the machine"_s.arg(n).arg(target);
+        }
+        return {};
     }
 
     bool stopServer()
@@ -374,6 +397,7 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
     viewer.setProcessEnvironment(prefix.environment());
     viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     endWithParent(viewer);
+    ASSERT_TRUE(isRight(prefix.portFault()));
     viewer.start(WinePrefix::wine(), {program});
     ASSERT_TRUE(viewer.waitForStarted(StartBoundMs));
     viewer.closeWriteChannel();
@@ -554,7 +578,7 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
     ASSERT_TRUE(
         isRight(viewBecomes([&](const QRect &v) { return v == withBars; }, u"bars back"_s)));
 
-    // A port that cannot be opened is told in the status bar: COM19 maps to nothing here.
+    // A port that cannot be opened is told in the status bar: COM19 leads nowhere here.
     const auto statusInk = [&](const QImage &shot, const QRect &shown) {
         int ink = 0;
         for (int y = shown.bottom() + 3; y < shot.height(); ++y)
@@ -654,6 +678,7 @@ TEST(WindowsInstallerTest, InstallsRunsAndUninstallsWithoutATrace)
     viewer.setProcessEnvironment(prefix.environment());
     viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     endWithParent(viewer);
+    ASSERT_TRUE(isRight(prefix.portFault()));
     viewer.start(WinePrefix::wine(), {u"C:\\Program Files\\VandrelViewer\\VandrelViewer.exe"_s});
     ASSERT_TRUE(viewer.waitForStarted(StartBoundMs));
     viewer.closeWriteChannel();
@@ -689,4 +714,41 @@ TEST(WindowsInstallerTest, InstallsRunsAndUninstallsWithoutATrace)
         << "msiexec /x failed";
     EXPECT_EQ(tracesOfTheProgram(prefix), QStringList());
     EXPECT_TRUE(installedEntry(installedPrograms(prefix)).isEmpty());
+}
+
+// Two releases whose versions differ in the last field only, which Windows Installer does not
+// compare: the later one installed over the earlier leaves one entry, with the later version,
+// and one program.
+TEST(WindowsInstallerTest, ALaterReleaseReplacesTheEarlierOne)
+{
+    const QString earlier = QStringLiteral(VANDREL_WINDOWS_INSTALLER);
+    const QString later = QStringLiteral(VANDREL_WINDOWS_NEXT_INSTALLER);
+    for (const QString &package : {earlier, later})
+        ASSERT_TRUE(QFileInfo::exists(package)) << package.toStdString() << " is not built";
+    ASSERT_FALSE(WinePrefix::wine().isEmpty()) << "needs wine";
+    WinePrefix prefix;
+    ASSERT_TRUE(prefix.prepare(QProcessEnvironment::systemEnvironment())) << "no Wine prefix";
+    ASSERT_EQ(tracesOfTheProgram(prefix), QStringList()) << "installed before the test";
+
+    const auto uninstall = qScopeGuard([&] {
+        for (const QString &package : {later, earlier})
+            prefix.run({u"msiexec"_s, u"/x"_s, windowsPathOf(package), u"/qn"_s});
+        prefix.stopServer();
+    });
+    for (const QString &package : {earlier, later})
+        ASSERT_TRUE(prefix.run({u"msiexec"_s, u"/i"_s, windowsPathOf(package), u"/qn"_s}))
+            << "msiexec /i " << package.toStdString() << " failed";
+
+    const QString programs = installedPrograms(prefix);
+    EXPECT_EQ(programs.count(QRegularExpression(u"DisplayName\\s+REG_SZ\\s+VandrelViewer\\n"_s)), 1)
+        << programs.toStdString();
+    EXPECT_TRUE(installedEntry(programs).contains(QRegularExpression(
+        u"DisplayVersion\\s+REG_SZ\\s+"_s
+        + QRegularExpression::escape(QStringLiteral(VANDREL_NEXT_VERSION)) + u"\\n"_s)))
+        << programs.toStdString();
+    QStringList executables;
+    for (const QString &found : tracesOfTheProgram(prefix))
+        if (found.endsWith(u"/VandrelViewer.exe"_s))
+            executables << found;
+    EXPECT_EQ(executables.size(), 1) << executables.join(u", "_s).toStdString();
 }

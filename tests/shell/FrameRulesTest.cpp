@@ -113,4 +113,41 @@ TEST(FrameRulesTest, APortLostWhileTheFrameCloses)
 
 #endif
 
+// A port lost, then a Connect to a missing port that fails: the loss's report, handled after
+// that, must leave the newer failure in the status line.
+TEST(FrameRulesTest, ALateLostPortReportLeavesANewerFailureStanding)
+{
+    SerialReceiver receiver;
+    FrameRules rules(receiver);
+#ifdef _WIN32
+    // The test prefix maps COM20 to a path that does not exist. The loss is reported as the
+    // receive thread does when it lost its port before the Connect.
+    receiver.start();
+    rules.connect(19);
+    PortFailure lost;
+    lost.Index = 2;
+    lost.DevicePath = "\\\\.\\COM3";
+    lost.ErrorNumber = EIO;
+    lost.Reason = "Input/output error";
+    lost.Lost = true;
+    rules.reportLostPort(lost);
+#else
+    auto line = std::make_unique<PseudoTerminal>();
+    const ScopedEnv present(portOverrideVariable(2), line->slavePath());
+    const ScopedEnv missing(portOverrideVariable(19), "/nonexistent/vandrel-port");
+    std::atomic<int> wakes {0};
+    rules.watchLostPort([&wakes] { ++wakes; });
+    receiver.start();
+    rules.connect(2);
+    ASSERT_EQ(receiver.currentPort(), 2);
+    line.reset();
+    ASSERT_TRUE(eventually([&] { return wakes.load() == 1; }));
+    rules.connect(19); // acquisition ended with the port: this opens COM20
+#endif
+    const std::u16string newer = rules.statusLine();
+    EXPECT_EQ(newer.rfind(u"COM20 (", 0), 0u);
+    EXPECT_FALSE(rules.portLost());
+    EXPECT_EQ(rules.statusLine(), newer);
+}
+
 } // namespace

@@ -54,6 +54,16 @@ bool SerialPort::open(const std::string &devicePath)
         ErrorNumber = openErrnoFor(::GetLastError());
         return false;
     }
+    // A device that answers with no line state is no serial port (Wine gives a COM name mapped to
+    // a missing device such a handle): refused like a missing one, as the termios port refuses
+    // what is no terminal.
+    DCB current {};
+    current.DCBlength = sizeof current;
+    if (!::GetCommState(handle, &current)) {
+        ::CloseHandle(handle);
+        ErrorNumber = ENODEV;
+        return false;
+    }
     // 500 per byte plus 500: a one-byte read returns with its byte or after 1000 ms.
     COMMTIMEOUTS timeouts {};
     timeouts.ReadIntervalTimeout = 500;

@@ -1,5 +1,6 @@
 #include "LinkedPorts.h"
 
+#include <cerrno>
 #include <windows.h>
 
 namespace {
@@ -25,6 +26,11 @@ bool underWine()
 {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+int missingPortError()
+{
+    return underWine() ? ENODEV : ENOENT;
 }
 
 std::wstring comPath(int index)

@@ -8,10 +8,13 @@
 
 // The Windows tests run with COM1 and COM2 linked like a null-modem cable (two pseudo-terminals
 // joined by a bridge, each mapped to its port in the Wine prefix): what the test writes to COM2
-// is what the code under test reads from COM1. COM20 is not mapped at all: Wine would open a COM
-// port mapped to a missing device.
+// is what the code under test reads from COM1. COM20 has no device: on Windows the name does not
+// exist; Wine, where every name up to COM20 is mapped, maps it to a path that does not exist and
+// opens it as a device without a line state.
 constexpr int ReaderIndex = 0;
 constexpr int MissingIndex = 19;
+// What opening COM20 fails with: no such name, or under Wine no serial device behind it.
+int missingPortError();
 
 // The test's end of the link: COM2, opened for reading and writing.
 class LinkedPorts

@@ -75,7 +75,7 @@ TEST(WindowsSerialPort, OpensExclusivelyAndReplacesWhateverSettingsThePortHad)
     SerialPort missing;
     EXPECT_FALSE(missing.open(portDevicePath(MissingIndex)));
     EXPECT_FALSE(missing.isOpen());
-    EXPECT_EQ(missing.errorNumber(), ENOENT);
+    EXPECT_EQ(missing.errorNumber(), missingPortError());
     EXPECT_EQ(missing.readByte(1000ms).Status, SerialPort::ReadStatus::Failed);
 }
 

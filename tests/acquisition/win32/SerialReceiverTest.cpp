@@ -94,7 +94,7 @@ TEST(WindowsSerialReceiver, PortsAreExclusiveAndAFailedOpenReleasesTheOldOne)
     const PortFailure failure = receiver.lastFailure();
     EXPECT_EQ(failure.Index, MissingIndex);
     EXPECT_EQ(failure.DevicePath, "\\\\.\\COM20");
-    EXPECT_EQ(failure.ErrorNumber, ENOENT);
+    EXPECT_EQ(failure.ErrorNumber, missingPortError());
     EXPECT_TRUE(other.openPort(ReaderIndex)) << "the failed open released COM1";
     other.close();
 

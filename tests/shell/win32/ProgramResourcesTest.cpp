@@ -253,6 +253,17 @@ TEST_F(ProgramResources, VersionBlockAndManifestCarryTheProjectVersion)
     const std::string text(manifest.begin(), manifest.end());
     EXPECT_NE(text.find("<assemblyIdentity version=\"" VANDREL_VERSION "\""), std::string::npos)
         << text;
+    // The program's identity and the common controls it asks for are of its own architecture.
+#ifdef _WIN64
+    const std::string architecture = "processorArchitecture=\"amd64\"";
+#else
+    const std::string architecture = "processorArchitecture=\"x86\"";
+#endif
+    int named = 0;
+    for (std::size_t at = text.find("processorArchitecture="); at != std::string::npos;
+         at = text.find("processorArchitecture=", at + 1), ++named)
+        EXPECT_EQ(text.compare(at, architecture.size(), architecture), 0) << text.substr(at, 32);
+    EXPECT_EQ(named, 2) << text;
 }
 
 namespace {

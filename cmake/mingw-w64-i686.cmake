@@ -1,0 +1,4 @@
+# Cross-compiling for 32-bit Windows.
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(VANDREL_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
