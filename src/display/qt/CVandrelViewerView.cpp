@@ -1,6 +1,7 @@
 #include "CVandrelViewerView.h"
 
 #include "Event.h"
+#include "PixelRegion.h"
 #include "RenderCanvas.h"
 #include "SerialReceiver.h"
 
@@ -11,6 +12,7 @@
 #include <QtMath>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -41,10 +43,15 @@ struct CVandrelViewerView::Shown
             PendingRepaint += QRectF(rect.x() / ratio, rect.y() / ratio, rect.width() / ratio,
                                      rect.height() / ratio)
                                   .toAlignedRect();
-        // Hand-overs that no paint has taken yet pile up; past a hundred-odd pieces one rectangle
-        // paints faster.
-        if (PendingRepaint.rectCount() > 128)
-            PendingRepaint = PendingRepaint.boundingRect();
+        // Hand-overs that no paint has taken yet pile up; held to the rule every changed region
+        // follows.
+        std::int64_t covered = 0;
+        for (const QRect &rect : PendingRepaint)
+            covered += std::int64_t(rect.width()) * rect.height();
+        const QRect bounds = PendingRepaint.boundingRect();
+        if (!ChangedRegion::worthKeeping(std::size_t(PendingRepaint.rectCount()), covered,
+                                         std::int64_t(bounds.width()) * bounds.height()))
+            PendingRepaint = bounds;
     }
 };
 
