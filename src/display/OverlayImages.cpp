@@ -23,9 +23,8 @@ void OverlayImages::clear()
 
 // Drawn on the background in a band a third of a line wider on every side than the line needs,
 // at the picture's own pixel grid; ink reaching that band's edge may reach further, so it spills.
-const LineImage &OverlayImages::image(int line, const std::u16string &text,
-                                      PicturePainter &painter, const PictureGeometry &geometry,
-                                      std::uint32_t background)
+const LineImage &OverlayImages::image(int line, const std::u16string &text, PicturePainter &painter,
+                                      const PictureGeometry &geometry, std::uint32_t background)
 {
     auto &images = Lines[std::size_t(line)];
     const auto cached = std::find_if(images.begin(), images.end(),
@@ -53,8 +52,7 @@ const LineImage &OverlayImages::image(int line, const std::u16string &text,
             if (!ink.empty()) {
                 image.Ink = ink.translated(band.Left, band.Top);
                 image.Pixels.resize(std::size_t(ink.area()));
-                const PixelRows kept {image.Pixels.data(), ink.width(), ink.width(),
-                                      ink.height()};
+                const PixelRows kept {image.Pixels.data(), ink.width(), ink.width(), ink.height()};
                 copyPixels(kept, rows, -ink.Left, -ink.Top, kept.rect());
                 image.Spills = image.Ink.Left < geometry.TextColumn
                     || (ink.Top == 0 && band.Top > 0)

@@ -85,8 +85,7 @@ PixelRect PictureComposer::render(const PixelRows &target, std::int64_t key,
     // GDI+ was seen to ink them outside the band drawn to find them.
     bool apart = Geometry.TextColumn < target.Width && Geometry.Fit.Width * 4 >= LogicalWidth;
     for (std::size_t line = 0; line < lines.size() && apart; ++line) {
-        lines[line] =
-            &Lines.image(int(line), texts[line], painter, Geometry, Look.Background);
+        lines[line] = &Lines.image(int(line), texts[line], painter, Geometry, Look.Background);
         apart = !lines[line]->Spills;
         for (std::size_t other = 0; other < line && apart; ++other)
             apart = !lines[line]->Ink.intersects(lines[other]->Ink);
@@ -133,8 +132,8 @@ PixelRect PictureComposer::render(const PixelRows &target, std::int64_t key,
         TraceShape::draw(target, segments, Geometry, Look.TracePen, Look.TraceColour);
     else
         painter.drawTrace(target, segments, Geometry);
-    state.TraceArea = TraceShape::strips(segments, Geometry, Look.TracePen, Look.OwnTrace,
-                                         Layer.rect());
+    state.TraceArea =
+        TraceShape::strips(segments, Geometry, Look.TracePen, Look.OwnTrace, Layer.rect());
     for (const PixelRect &rect : state.TraceArea)
         bounds = bounds.united(rect);
     if (intact) {

@@ -56,9 +56,8 @@ private:
     };
     // The state kept for this key, moved to the front; else the least recently used, emptied.
     TargetState &stateFor(std::int64_t key);
-    PixelRect renderWhole(const PixelRows &target, PicturePainter &painter,
-                          const ScopeFrame &frame, const OverlayLines &texts,
-                          ChangedRegion &changed);
+    PixelRect renderWhole(const PixelRows &target, PicturePainter &painter, const ScopeFrame &frame,
+                          const OverlayLines &texts, ChangedRegion &changed);
 
     PictureLook Look;
     PictureGeometry Geometry;

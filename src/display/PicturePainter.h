@@ -38,10 +38,9 @@ public:
     // Draws one overlay line over what is there, into pixels whose (0, 0) is the picture's
     // (left, top).
     virtual void drawText(const PixelRows &pixels, int left, int top,
-                          const PictureGeometry &geometry, int line, const std::u16string &text)
-        = 0;
+                          const PictureGeometry &geometry, int line,
+                          const std::u16string &text) = 0;
     // The trace, for a look whose pen our rasteriser does not draw.
-    virtual void drawTrace(const PixelRows &, const TraceShape::Segments &,
-                           const PictureGeometry &)
+    virtual void drawTrace(const PixelRows &, const TraceShape::Segments &, const PictureGeometry &)
     { }
 };

@@ -19,9 +19,8 @@ struct Size
 };
 
 // Equal and unequal scales, a maximised 1080p window's view among them.
-inline const std::vector<Size> EqualitySizes = {{640, 480},   {1000, 600}, {641, 481},
-                                                {1920, 1080}, {961, 601},  {1916, 1006},
-                                                {160, 120},   {250, 190}};
+inline const std::vector<Size> EqualitySizes = {{640, 480}, {1000, 600},  {641, 481}, {1920, 1080},
+                                                {961, 601}, {1916, 1006}, {160, 120}, {250, 190}};
 // Near 4K, where the texts are large enough to be drawn from their outlines and the least
 // difference in scale shows; with equal and with unequal scales.
 inline const std::vector<Size> LargeSizes = {{3836, 2049}, {3836, 2050}, {2556, 1330}};

@@ -232,9 +232,9 @@ std::vector<RECT> CVandrelViewerView::updateRects() const
             for (const RECT &rect : rects)
                 covered += std::int64_t(rect.right - rect.left) * (rect.bottom - rect.top);
             const RECT &bounds = header->rdh.rcBound;
-            if (!ChangedRegion::worthKeeping(
-                    rects.size(), covered,
-                    std::int64_t(bounds.right - bounds.left) * (bounds.bottom - bounds.top)))
+            if (!ChangedRegion::worthKeeping(rects.size(), covered,
+                                             std::int64_t(bounds.right - bounds.left)
+                                                 * (bounds.bottom - bounds.top)))
                 rects.assign(1, bounds);
         }
     }
@@ -268,8 +268,8 @@ LRESULT CVandrelViewerView::OnPaint()
     ::GetClientRect(Window, &client);
     if (client.right > width || client.bottom > height) {
         constexpr std::uint32_t Colour = WaveformGeometry::BackgroundColour;
-        HBRUSH background = ::CreateSolidBrush(
-            RGB((Colour >> 16) & 0xFF, (Colour >> 8) & 0xFF, Colour & 0xFF));
+        HBRUSH background =
+            ::CreateSolidBrush(RGB((Colour >> 16) & 0xFF, (Colour >> 8) & 0xFF, Colour & 0xFF));
         const RECT right {width, 0, client.right, client.bottom};
         const RECT below {0, height, client.right, client.bottom};
         if (background != nullptr) {

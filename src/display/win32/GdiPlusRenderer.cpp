@@ -114,8 +114,7 @@ public:
     Surface(const PixelRows &pixels, const PictureGeometry &geometry, int left, int top)
         : Bitmap(pixels)
     {
-        if (Bitmap.Bitmap == nullptr
-            || GdipGetImageGraphicsContext(Bitmap.Bitmap, &Graphics) != Ok)
+        if (Bitmap.Bitmap == nullptr || GdipGetImageGraphicsContext(Bitmap.Bitmap, &Graphics) != Ok)
             return;
         GdipSetSmoothingMode(Graphics, SmoothingModeHighQuality);
         GdipTranslateWorldTransform(Graphics, REAL(-left), REAL(-top), MatrixOrderPrepend);
@@ -216,8 +215,8 @@ void GdiPlusRenderer::Tools::release()
 
 bool GdiPlusRenderer::Tools::complete() const
 {
-    return BackgroundBrush != nullptr && TracePen != nullptr && BorderPen != nullptr && GridPen != nullptr
-        && TextBrush != nullptr && TextFont != nullptr;
+    return BackgroundBrush != nullptr && TracePen != nullptr && BorderPen != nullptr
+        && GridPen != nullptr && TextBrush != nullptr && TextFont != nullptr;
 }
 
 PixelRect GdiPlusRenderer::render(PictureBitmap &target, const Tools &tools,

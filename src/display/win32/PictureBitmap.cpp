@@ -69,10 +69,9 @@ void PictureBitmap::copyTo(HDC dc, const RECT &rect) const
 GdiPlusSurface::GdiPlusSurface(const PixelRows &rows)
 {
     if (!rows.empty())
-        GdipCreateBitmapFromScan0(rows.Width, rows.Height,
-                                  INT(rows.Stride * INT(sizeof(std::uint32_t))),
-                                  PixelFormat32bppPARGB, reinterpret_cast<BYTE *>(rows.Bits),
-                                  &Bitmap);
+        GdipCreateBitmapFromScan0(
+            rows.Width, rows.Height, INT(rows.Stride * INT(sizeof(std::uint32_t))),
+            PixelFormat32bppPARGB, reinterpret_cast<BYTE *>(rows.Bits), &Bitmap);
 }
 
 GdiPlusSurface::~GdiPlusSurface()

@@ -5,6 +5,7 @@
 #include "CVandrelViewerView.h"
 #include "FrameRules.h"
 #include "SerialReceiver.h"
+#include "resource.h"
 
 #include <windows.h>
 
@@ -30,6 +31,9 @@ public:
     BOOL OnIdle() override;
 
 private:
+    // The toolbar's band in the rebar, by which the View menu shows and hides it.
+    static constexpr UINT ToolBarBandId = ATL_IDW_BAND_FIRST + 1;
+
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool ProcessCommand(int id);

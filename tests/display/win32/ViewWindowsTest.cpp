@@ -41,8 +41,8 @@ TEST(ViewWindowsTest, PicturesThatCouldNotBeMadeAreMadeByTheNextRender)
     {
         CVandrelViewerView view;
         const RECT area {0, 0, 320, 240};
-        HWND window = view.Create(parent, area,
-                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0);
+        HWND window =
+            view.Create(parent, area, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0);
         ASSERT_NE(window, nullptr);
         pump();
 
