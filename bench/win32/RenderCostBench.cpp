@@ -203,8 +203,9 @@ private:
     GpBitmap *BackBuffer = nullptr;
 };
 
-// Every contender the bench measures, in the order it prints them. A new renderer joins here:
-// a Contender whose resize() makes its picture and whose draw() renders into it.
+// Every contender the bench measures, in the order it prints them. A new renderer joins here,
+// after the reference: a Contender whose resize() makes its W x H picture of 32-bit pixels and
+// whose draw() renders the frame into it; its library goes into bench/win32/CMakeLists.txt.
 std::vector<std::unique_ptr<Contender>> contenders()
 {
     std::vector<std::unique_ptr<Contender>> all;
