@@ -327,10 +327,10 @@ int main(int argc, char **argv)
                     "CPU time (mean) in brackets; frames/s of one core from the CPU time\n",
                     frameCount, std::min(frameCount, 20));
         const int warmUp = std::min(frameCount, 20);
-        // The overlay while connected to COM1: the same lines every frame, as a steady header
-        // gives.
         for (const auto &[waveName, wave] : waves) {
             const std::vector<ScopeFrame> frames = instrumentStream(wave, warmUp + frameCount);
+            // The overlay while connected to COM1: the same lines every frame, as a steady
+            // header gives.
             const OverlayLines lines = overlayLines(frames.front(), true, 0);
             for (const PictureSize &size : sizes)
                 for (const std::unique_ptr<Contender> &contender : all) {
