@@ -69,11 +69,9 @@ QByteArray readProcFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Clock ticks of CPU that a process has used, all its threads (ended ones too), or nothing when
-// it is gone.
-std::optional<unsigned long long> cpuTicks(qint64 pid)
+// utime + stime of a stat file of /proc, or nothing when it cannot be read.
+std::optional<unsigned long long> ticksOfStat(const QByteArray &stat)
 {
-    const QByteArray stat = readProcFile(u"/proc/%1/stat"_s.arg(pid));
     // The name in brackets may hold spaces; the fields after it are plain numbers.
     const qsizetype close = stat.lastIndexOf(')');
     if (close < 0)
@@ -83,6 +81,35 @@ std::optional<unsigned long long> cpuTicks(qint64 pid)
     if (fields.size() < 13)
         return std::nullopt;
     return fields[11].toULongLong() + fields[12].toULongLong();
+}
+
+// Clock ticks of CPU that a process has used, all its threads (ended ones too), or nothing when
+// it is gone.
+std::optional<unsigned long long> cpuTicks(qint64 pid)
+{
+    return ticksOfStat(readProcFile(u"/proc/%1/stat"_s.arg(pid)));
+}
+
+struct ThreadTicks
+{
+    QString Name;
+    unsigned long long Ticks = 0;
+};
+
+// Each live thread's name and clock ticks, by thread id.
+std::map<qint64, ThreadTicks> threadTicks(qint64 pid)
+{
+    std::map<qint64, ThreadTicks> threads;
+    const QDir tasks(u"/proc/%1/task"_s.arg(pid));
+    for (const QString &entry : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = readProcFile(tasks.filePath(entry + u"/stat"_s));
+        const qsizetype open = stat.indexOf('(');
+        const qsizetype close = stat.lastIndexOf(')');
+        if (const auto ticks = ticksOfStat(stat); ticks && open >= 0)
+            threads[entry.toLongLong()] = {QString::fromUtf8(stat.mid(open + 1, close - open - 1)),
+                                           *ticks};
+    }
+    return threads;
 }
 
 // Busy and total clock ticks of the whole machine, all cores.
@@ -178,13 +205,13 @@ public:
         return MachineTotal / (Seconds * static_cast<double>(::sysconf(_SC_CLK_TCK)));
     }
 
-private:
     double toPercent(double ticks) const
     {
         return Seconds > 0 ? 100.0 * ticks / static_cast<double>(::sysconf(_SC_CLK_TCK)) / Seconds
                            : 0.0;
     }
 
+private:
     std::map<qint64, unsigned long long> Before;
     std::map<qint64, unsigned long long> After;
     std::pair<unsigned long long, unsigned long long> MachineBefore;
@@ -452,6 +479,8 @@ struct Figures
     std::vector<double> Services;
     std::vector<double> Rest;
     QString ServiceNames;
+    // The program's threads in the last stretch.
+    QString Threads;
 };
 
 struct Row
@@ -636,10 +665,31 @@ private:
             std::this_thread::sleep_for(SettleTime);
             Row row {program, size, wave, {}};
             for (int k = 0; k < Settings.Repeat; ++k) {
-                CpuWatch watch(pids());
+                const std::vector<qint64> before = pids();
+                // The process that runs the program's own code, by its command line.
+                qint64 programPid = -1;
+                for (qint64 pid : before)
+                    if (commandLine(pid).contains(u"VandrelViewer"_s, Qt::CaseInsensitive))
+                        programPid = pid;
+                const auto threadsBefore = threadTicks(programPid);
+                CpuWatch watch(before);
                 std::this_thread::sleep_for(std::chrono::seconds(Settings.Seconds));
                 watch.stop(pids());
                 take(watch, row.Measured);
+                QStringList threads;
+                for (const auto &[tid, after] : threadTicks(programPid)) {
+                    const auto earlier = threadsBefore.find(tid);
+                    const double percent = watch.toPercent(static_cast<double>(
+                        after.Ticks
+                        - (earlier == threadsBefore.end() ? 0 : earlier->second.Ticks)));
+                    // The main thread runs the window under Wine as under Qt.
+                    if (percent >= 0.2)
+                        threads << u"%1(%2%3) %4"_s.arg(after.Name)
+                                       .arg(tid)
+                                       .arg(tid == programPid ? u" main"_s : QString())
+                                       .arg(percent, 0, 'f', 1);
+                }
+                row.Measured.Threads = threads.join(u", "_s);
                 double measured = 0;
                 for (const auto &[pid, ticks] : watch.used())
                     measured += watch.percentOf(pid);
@@ -655,6 +705,8 @@ private:
                         after.Streaming ? "streaming" : "NOT streaming",
                         qPrintable(listed(row.Measured.Rest)),
                         static_cast<double>(::sysconf(_SC_NPROCESSORS_ONLN)));
+            std::printf("  the program's threads above 0.2 %% in the last stretch: %s\n",
+                        qPrintable(row.Measured.Threads));
             if (!row.Measured.ServiceNames.isEmpty())
                 std::printf("  Wine's services in the last stretch: %s\n",
                             qPrintable(row.Measured.ServiceNames));

@@ -239,8 +239,7 @@ private:
     int Next = 0;
 };
 
-// Every contender the bench measures, in the order it prints them. A new renderer joins here:
-// a Contender whose resize() makes its picture and whose draw() renders into it.
+// Every contender the bench measures, in the order it prints them, the reference first.
 std::vector<std::unique_ptr<Contender>> contenders()
 {
     std::vector<std::unique_ptr<Contender>> all;
@@ -363,10 +362,10 @@ int main(int argc, char **argv)
                     "CPU time (mean) in brackets; frames/s of one core from the CPU time\n",
                     frameCount, std::min(frameCount, 20));
         const int warmUp = std::min(frameCount, 20);
-        // The overlay while connected to COM1: the same lines every frame, as a steady header
-        // gives.
         for (const auto &[waveName, wave] : waves) {
             const std::vector<ScopeFrame> frames = instrumentStream(wave, warmUp + frameCount);
+            // The overlay while connected to COM1: the same lines every frame, as a steady
+            // header gives.
             const OverlayLines lines = overlayLines(frames.front(), true, 0);
             for (const PictureSize &size : sizes)
                 for (const std::unique_ptr<Contender> &contender : all) {
