@@ -367,18 +367,33 @@ void CVandrelViewerView::Canvas::takePending(ChangedRegion &pending, bool &whole
 }
 
 // On the RenderThread: the window's update region gathers what is asked until the next paint.
+// Asked in one region rather than a rectangle at a time: every request is a round trip to the
+// window system's server under Wine.
 void CVandrelViewerView::Canvas::askRepaint()
 {
     ChangedRegion pending;
     bool whole = false;
     takePending(pending, whole);
     pending.settle();
-    if (whole || pending.rects().size() > ChangedRegion::MostPieces) {
-        ::InvalidateRect(Window, nullptr, FALSE);
+    if (pending.empty() && !whole)
         return;
+    HRGN region = nullptr;
+    if (!whole) {
+        std::vector<unsigned char> data(sizeof(RGNDATAHEADER)
+                                        + pending.rects().size() * sizeof(RECT));
+        auto *header = reinterpret_cast<RGNDATA *>(data.data());
+        header->rdh.dwSize = sizeof(RGNDATAHEADER);
+        header->rdh.iType = RDH_RECTANGLES;
+        header->rdh.nCount = DWORD(pending.rects().size());
+        const PixelRect &bounds = pending.bounds();
+        header->rdh.rcBound = {bounds.Left, bounds.Top, bounds.Right, bounds.Bottom};
+        auto *rects = reinterpret_cast<RECT *>(header->Buffer);
+        for (const PixelRect &rect : pending.rects())
+            *rects++ = {rect.Left, rect.Top, rect.Right, rect.Bottom};
+        region = ::ExtCreateRegion(nullptr, DWORD(data.size()), header);
     }
-    for (const PixelRect &rect : pending.rects()) {
-        const RECT area {rect.Left, rect.Top, rect.Right, rect.Bottom};
-        ::InvalidateRect(Window, &area, FALSE);
-    }
+    // Without a region, for the whole window or when none could be made.
+    ::InvalidateRgn(Window, region, FALSE);
+    if (region != nullptr)
+        ::DeleteObject(region);
 }
