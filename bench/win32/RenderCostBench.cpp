@@ -51,32 +51,16 @@ public:
 class GdiplusFullRedraw final : public Contender
 {
 public:
+    // The view's own drawing objects.
     GdiplusFullRedraw()
-    {
-        GdipCreateSolidFill(WaveformGeometry::BackgroundColour, &BackgroundBrush);
-        GdipCreatePen1(WaveformGeometry::TraceColour, 1.0F, UnitWorld, &TracePen);
-        GdipCreatePen1(WaveformGeometry::GraticuleColour, 1.0F, UnitWorld, &BorderPen);
-        static constexpr REAL GridDashes[] = {WaveformGeometry::GridDash,
-                                              WaveformGeometry::GridGap};
-        if (GdipCreatePen1(WaveformGeometry::GraticuleColour, 1.0F, UnitWorld, &GridPen) == Ok)
-            GdipSetPenDashArray(GridPen, GridDashes, 2);
-        GdipCreateSolidFill(WaveformGeometry::TextColour, &TextBrush);
-        TextFont = makeTextFont();
-    }
+        : Tools(GdiPlusRenderer::Tools::make())
+    { }
 
     ~GdiplusFullRedraw() override
     {
         if (BackBuffer != nullptr)
             GdipDisposeImage(BackBuffer);
-        if (TextFont != nullptr)
-            GdipDeleteFont(TextFont);
-        for (GpBrush *brush :
-             {static_cast<GpBrush *>(BackgroundBrush), static_cast<GpBrush *>(TextBrush)})
-            if (brush != nullptr)
-                GdipDeleteBrush(brush);
-        for (GpPen *pen : {TracePen, BorderPen, GridPen})
-            if (pen != nullptr)
-                GdipDeletePen(pen);
+        Tools.release();
     }
 
     GdiplusFullRedraw(const GdiplusFullRedraw &) = delete;
@@ -168,40 +152,13 @@ public:
     }
 
 private:
-    // The view's choice: Times New Roman, else the generic sans serif, else any installed family.
-    static GpFont *makeTextFont()
-    {
-        GpFont *font = nullptr;
-        GpFontFamily *family = nullptr;
-        if (GdipCreateFontFamilyFromName(
-                reinterpret_cast<const WCHAR *>(WaveformGeometry::TextFace), nullptr, &family)
-                == Ok
-            || GdipGetGenericFontFamilySansSerif(&family) == Ok) {
-            GdipCreateFont(family, WaveformGeometry::TextPoints, FontStyleRegular, UnitPoint,
-                           &font);
-            GdipDeleteFontFamily(family);
-        }
-        GpFontCollection *installed = nullptr;
-        INT count = 0;
-        if (font == nullptr && GdipNewInstalledFontCollection(&installed) == Ok
-            && GdipGetFontCollectionFamilyCount(installed, &count) == Ok && count > 0) {
-            std::vector<GpFontFamily *> families(static_cast<std::size_t>(count), nullptr);
-            INT found = 0;
-            if (GdipGetFontCollectionFamilyList(installed, count, families.data(), &found) == Ok)
-                for (INT i = 0; i < found && font == nullptr; ++i)
-                    GdipCreateFont(families[static_cast<std::size_t>(i)],
-                                   WaveformGeometry::TextPoints, FontStyleRegular, UnitPoint,
-                                   &font);
-        }
-        return font;
-    }
-
-    GpSolidFill *BackgroundBrush = nullptr;
-    GpPen *TracePen = nullptr;
-    GpPen *BorderPen = nullptr;
-    GpPen *GridPen = nullptr;
-    GpSolidFill *TextBrush = nullptr;
-    GpFont *TextFont = nullptr;
+    GdiPlusRenderer::Tools Tools;
+    GpSolidFill *const &BackgroundBrush = Tools.BackgroundBrush;
+    GpPen *const &TracePen = Tools.TracePen;
+    GpPen *const &BorderPen = Tools.BorderPen;
+    GpPen *const &GridPen = Tools.GridPen;
+    GpSolidFill *const &TextBrush = Tools.TextBrush;
+    GpFont *const &TextFont = Tools.TextFont;
     GpBitmap *BackBuffer = nullptr;
 };
 
