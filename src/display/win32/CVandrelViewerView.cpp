@@ -214,43 +214,12 @@ LRESULT CVandrelViewerView::OnSize()
     return 0;
 }
 
-// The rectangles of the window's update region, or its bounds where they are not worth it.
-std::vector<RECT> CVandrelViewerView::updateRects() const
-{
-    std::vector<RECT> rects;
-    HRGN region = ::CreateRectRgn(0, 0, 0, 0);
-    if (region == nullptr)
-        return rects;
-    if (::GetUpdateRgn(Window, region, FALSE) > NULLREGION) {
-        const DWORD size = ::GetRegionData(region, 0, nullptr);
-        std::vector<unsigned char> data(size);
-        auto *header = reinterpret_cast<RGNDATA *>(data.data());
-        if (size >= sizeof(RGNDATAHEADER) && ::GetRegionData(region, size, header) == size) {
-            const auto *first = reinterpret_cast<const RECT *>(header->Buffer);
-            rects.assign(first, first + header->rdh.nCount);
-            std::int64_t covered = 0;
-            for (const RECT &rect : rects)
-                covered += std::int64_t(rect.right - rect.left) * (rect.bottom - rect.top);
-            const RECT &bounds = header->rdh.rcBound;
-            if (!ChangedRegion::worthKeeping(rects.size(), covered,
-                                             std::int64_t(bounds.right - bounds.left)
-                                                 * (bounds.bottom - bounds.top)))
-                rects.assign(1, bounds);
-        }
-    }
-    ::DeleteObject(region);
-    return rects;
-}
-
 // Copies what changed of the shown picture under PictureLock, which a render never holds while
 // it draws; the picture reaches the screen unscaled, pixel for pixel.
 LRESULT CVandrelViewerView::OnPaint()
 {
-    std::vector<RECT> rects = updateRects();
     PAINTSTRUCT paint {};
     HDC dc = ::BeginPaint(Window, &paint);
-    if (rects.empty())
-        rects.assign(1, paint.rcPaint);
     LONG width = 0;
     LONG height = 0;
     {
@@ -258,8 +227,7 @@ LRESULT CVandrelViewerView::OnPaint()
         if (Picture->Image) {
             width = Picture->Image->width();
             height = Picture->Image->height();
-            for (const RECT &rect : rects)
-                Picture->Image->copyTo(dc, rect);
+            Picture->Image->copyTo(dc, paint.rcPaint);
         }
     }
     // The class has no background brush: whatever no picture covers is filled here, or it

@@ -46,7 +46,6 @@ private:
     LRESULT OnDestroy();
 
     void rebuildBuffers();
-    std::vector<RECT> updateRects() const;
 
     HWND Window = nullptr;
     SerialReceiver *Receiver = nullptr;
