@@ -3,7 +3,7 @@
 # build-windows/bin/vandrel-render-cost.exe on a virtual X server in a private prefix, where every
 # COM name leads to no device and Times New Roman is drawn by its metric twin, as in the Windows
 # tests. --runs N runs it N times and adds the median of each figure; other arguments go to the
-# program (--size WxH, --wave square|noise, --frames N). Prints figures, judges nothing.
+# program (--size WxH, --wave square|noise, --frames N, --compare). Prints figures, judges nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=$PWD/build-windows/bin/vandrel-render-cost.exe

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +46,8 @@ public:
     virtual bool resize(int width, int height) = 0;
     // Brings the picture up to date with the frame and the overlay's lines.
     virtual void draw(const ScopeFrame &frame, const OverlayLines &lines) = 0;
+    // The last picture drawn, top row first; empty when there is none.
+    virtual std::vector<std::uint32_t> pixels() = 0;
 };
 
 // The Windows view's draw() as it stands, step by step, into a bitmap made as the view makes
@@ -151,6 +155,26 @@ public:
         GdipDeleteGraphics(surface);
     }
 
+    std::vector<std::uint32_t> pixels() override
+    {
+        UINT width = 0;
+        UINT height = 0;
+        GdipGetImageWidth(BackBuffer, &width);
+        GdipGetImageHeight(BackBuffer, &height);
+        const GpRect all(0, 0, INT(width), INT(height));
+        BitmapData data {};
+        if (GdipBitmapLockBits(BackBuffer, &all, ImageLockModeRead, PixelFormat32bppARGB, &data)
+            != Ok)
+            return {};
+        std::vector<std::uint32_t> out(std::size_t(width) * height);
+        for (UINT y = 0; y < height; ++y)
+            std::memcpy(out.data() + std::size_t(y) * width,
+                        static_cast<const BYTE *>(data.Scan0) + std::ptrdiff_t(y) * data.Stride,
+                        width * sizeof(std::uint32_t));
+        GdipBitmapUnlockBits(BackBuffer, &data);
+        return out;
+    }
+
 private:
     GdiPlusRenderer::Tools Tools;
     GpSolidFill *const &BackgroundBrush = Tools.BackgroundBrush;
@@ -187,6 +211,14 @@ public:
         ChangedRegion changed;
         Renderer.render(*Pictures[Next], Tools, frame, lines, changed);
         Next = 1 - Next;
+    }
+    std::vector<std::uint32_t> pixels() override
+    {
+        const PixelRows rows = Pictures[1 - Next]->rows();
+        std::vector<std::uint32_t> out;
+        for (int y = 0; y < rows.Height; ++y)
+            out.insert(out.end(), rows.row(y), rows.row(y) + rows.Width);
+        return out;
     }
 
 private:
@@ -256,11 +288,67 @@ std::optional<PictureSize> sizeFrom(std::string_view text)
     return PictureSize {width, height};
 }
 
+// Where a picture differs from the reference's: near the trace, where the two trace drawings
+// differ by their anti-aliasing; in the text column; elsewhere, which should be nowhere.
+void compare(const std::vector<std::uint32_t> &reference, const std::vector<std::uint32_t> &ours,
+             int width, int height, const ScopeFrame &frame)
+{
+    namespace G = WaveformGeometry;
+    if (reference.size() != ours.size() || ours.size() != std::size_t(width) * height) {
+        std::printf("  no pictures to compare\n");
+        return;
+    }
+    const G::Area area = G::fitArea(width, height);
+    const double sx = double(area.Width) / G::LogicalWidth;
+    const double sy = double(area.Height) / G::LogicalHeight;
+    // Boxes around each segment, three pixels wider than the pen's reach on every side.
+    std::vector<bool> nearTrace(ours.size(), false);
+    const auto sample = [&frame](int i) {
+        return frame.Bytes[ScopeFrame::FirstSample + static_cast<std::size_t>(i)];
+    };
+    for (int i = 1; i < G::SampleCount; ++i) {
+        const auto [top, bottom] = std::minmax(G::traceY(sample(i - 1)), G::traceY(sample(i)));
+        const int left = std::max(0, int(std::floor(G::traceX(i - 1) * sx)) - 3);
+        const int right = std::min(width, int(std::ceil(G::traceX(i) * sx)) + 4);
+        const int y0 = std::max(0, int(std::floor(top * sy)) - 3);
+        const int y1 = std::min(height, int(std::ceil(bottom * sy)) + 4);
+        for (int y = y0; y < y1; ++y)
+            for (int x = left; x < right; ++x)
+                nearTrace[std::size_t(y) * width + x] = true;
+    }
+    const int textLeft = int(G::TextLeft * sx) - 2;
+    long trace = 0;
+    long text = 0;
+    long elsewhere = 0;
+    int largest = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::size_t at = std::size_t(y) * width + x;
+            const std::uint32_t a = reference[at];
+            const std::uint32_t b = ours[at];
+            if (a == b)
+                continue;
+            if (nearTrace[at]) {
+                ++trace;
+            } else if (x >= textLeft) {
+                ++text;
+            } else {
+                ++elsewhere;
+                for (int shift = 0; shift < 32; shift += 8)
+                    largest = std::max(
+                        largest, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
+            }
+        }
+    std::printf("  against the full redraw, pixels that differ: %ld near the trace, %ld in the "
+                "text column, %ld elsewhere (largest channel difference there %d)\n",
+                trace, text, elsewhere, largest);
+}
+
 int usage()
 {
     std::fprintf(stderr,
                  "usage: vandrel-render-cost [--size WxH]... [--wave sine|square|noise]... "
-                 "[--frames N]\n"
+                 "[--frames N] [--compare]\n"
                  "defaults: --size 960x600 --size 1916x1006 --wave square --wave noise "
                  "--frames 200\n");
     return 2;
@@ -273,6 +361,7 @@ int main(int argc, char **argv)
     std::vector<PictureSize> sizes;
     std::vector<std::pair<std::string, Waveform>> waves;
     int frameCount = 200;
+    bool comparing = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -289,6 +378,8 @@ int main(int argc, char **argv)
                     && *wave != Waveform::Noise))
                 return usage();
             waves.emplace_back(name, *wave);
+        } else if (option == "--compare") {
+            comparing = true;
         } else if (option == "--frames" && hasValue) {
             frameCount = std::atoi(argv[++i]);
             if (frameCount < 1)
@@ -324,7 +415,8 @@ int main(int argc, char **argv)
             // The overlay while connected to COM1: the same lines every frame, as a steady
             // header gives.
             const OverlayLines lines = overlayLines(frames.front(), true, 0);
-            for (const PictureSize &size : sizes)
+            for (const PictureSize &size : sizes) {
+                std::vector<std::uint32_t> reference;
                 for (const std::unique_ptr<Contender> &contender : all) {
                     if (!contender->resize(size.Width, size.Height)) {
                         std::fprintf(stderr, "%s: no picture of %dx%d\n", contender->name(),
@@ -352,8 +444,14 @@ int main(int argc, char **argv)
                                 contender->name(), size.Width, size.Height, waveName.c_str(),
                                 median, cpuPerFrame,
                                 cpuPerFrame > 0 ? 1000.0 / cpuPerFrame : 1000.0 / median);
+                    if (comparing && contender == all.front())
+                        reference = contender->pixels();
+                    else if (comparing)
+                        compare(reference, contender->pixels(), size.Width, size.Height,
+                                frames.back());
                     std::fflush(stdout);
                 }
+            }
         }
     }
     GdiplusShutdown(token);
