@@ -70,13 +70,13 @@ Samples fallingRamp()
     return samples;
 }
 
-std::vector<std::uint8_t> burstOf(const Samples &samples)
+std::vector<std::uint8_t> burstOf(const Samples &samples, int frames = 4)
 {
     std::vector<std::uint8_t> data(ScopeFrame::Size - 1, 0);
     std::copy(std::begin(Header), std::end(Header), data.begin());
     std::copy(samples.begin(), samples.end(), data.begin() + 4);
     std::vector<std::uint8_t> burst;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < frames; ++i) {
         const std::vector<std::uint8_t> one = lineFrame(data);
         burst.insert(burst.end(), one.begin(), one.end());
     }
@@ -498,6 +498,15 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
         << "on COM20: " << onCom20.Faults.join(u"; "_s).toStdString() << " (capture "
         << keep(onCom20.Shot, u"windows-com20.png"_s).toStdString() << ")";
     EXPECT_NE(inkWidth(onCom20.Shot, textLineBand(onCom20.Placed, 0)), notConnectedInk);
+    // One frame at a time with the same header, each awaited: only what the traces changed is
+    // repainted, and nothing may stay of the trace before, which only the other picture held.
+    for (const Samples &samples : {first, flat, second}) {
+        offer(com20, burstOf(samples, 1));
+        const Verdict shown = awaitPicture(display, *window, {}, samples);
+        ASSERT_TRUE(shown.Faults.isEmpty())
+            << "one frame on COM20: " << shown.Faults.join(u"; "_s).toStdString() << " (capture "
+            << keep(shown.Shot, u"windows-one-frame.png"_s).toStdString() << ")";
+    }
 
     // Garbage at the line's own pace cuts the stream into short blocks, each announced, so the
     // render thread draws back to back; the window's thread must stay free for the user all the
