@@ -498,8 +498,8 @@ TEST(WindowsEndToEndTest, FramesReachTheWindowPortsChangeAndExitEndsWithOne)
         << "on COM20: " << onCom20.Faults.join(u"; "_s).toStdString() << " (capture "
         << keep(onCom20.Shot, u"windows-com20.png"_s).toStdString() << ")";
     EXPECT_NE(inkWidth(onCom20.Shot, textLineBand(onCom20.Placed, 0)), notConnectedInk);
-    // One frame at a time with the same header, each awaited: only what the traces changed is
-    // repainted, and nothing may stay of the trace before, which only the other picture held.
+    // One frame at a time with the same header, each awaited: with the texts unchanged only what
+    // the traces changed is repainted, and that repaint must bring each new trace to the screen.
     for (const Samples &samples : {first, flat, second}) {
         offer(com20, burstOf(samples, 1));
         const Verdict shown = awaitPicture(display, *window, {}, samples);
